@@ -1,0 +1,34 @@
+// The configuration scanner: one left-to-right pass over a JSON configuration document
+// that checks nesting, name and token lengths, quotes and stray characters, records
+// every member name in a name tree, and finds where the rule array closes.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "name_tree.h"
+
+constexpr int kMaxLevels = 20;             // the top level and at most 19 nested objects
+constexpr std::size_t kMaxNameLength = 39;  // longest member name kept on the level stack
+constexpr std::size_t kTokenBufferSize = 8192;  // string tokens, terminator included
+constexpr std::size_t kMaxNumberLength = 50;
+
+struct ScanResult {
+  std::unique_ptr<NameTree> tree;
+  // The `]` before which rule objects go: the last one at level 1, or at level 2
+  // while no member named `name` has been completed at level 2.
+  std::optional<std::size_t> insertion_point;
+  // False once a member named `name` was completed at level 2.
+  bool first_rule = true;
+};
+
+// Scans `document`. On the first fault writes one message to `err` and returns none.
+std::optional<ScanResult> scan_config(std::string_view document, FILE* err);
+
+// True when a value stands before the `]` at `insertion_point`, so the first inserted
+// rule object needs a leading comma: the last character before it, spaces and line
+// feeds aside, is none of `[`, `{`, `,` and `:`.
+bool value_precedes(std::string_view document, std::size_t insertion_point);

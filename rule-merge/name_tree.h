@@ -1,0 +1,70 @@
+// The name tree: named nodes with optional text values, where repeated names among
+// siblings are numbered in order of arrival. The configuration scanner and the markup
+// reader both record into it; the tree object also carries the markup reader's state.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct TreeNode {
+  std::string name;                  // the root's name is the empty string
+  std::optional<std::string> value;  // none until a reader sets one
+  // Children form a forward list through `next` in insertion order. `prev` runs
+  // backwards and closes into a ring: the first child's `prev` is the last child.
+  // An only child, and the root, point `prev` at themselves.
+  TreeNode* prev = nullptr;
+  TreeNode* next = nullptr;
+  TreeNode* child = nullptr;
+  TreeNode* parent = nullptr;  // none only for the root
+  std::uint8_t attribute_mark = 0;  // 1 when made from a markup attribute
+  // 0 while no sibling shares the name; otherwise the node's number among the
+  // same-named siblings, counting from 1.
+  std::int32_t occurrence = 0;
+};
+
+constexpr std::int32_t kReadBufferSize = 256;   // one markup stream line, terminator included
+constexpr std::int32_t kTokenStartSize = 256;   // the markup token buffer doubles from here
+
+struct NameTree {
+  NameTree() = default;
+  NameTree(const NameTree&) = delete;
+  NameTree& operator=(const NameTree&) = delete;
+  // Releases every node without recursion, whatever the depth or width of the tree.
+  ~NameTree();
+
+  TreeNode* root = nullptr;
+  TreeNode* current = nullptr;  // the node under which the next node is added
+  FILE* err = nullptr;          // where this tree and its readers report faults
+
+  // Markup reader state; created here, used only by the markup reader.
+  std::unique_ptr<char[]> read_buffer;
+  std::int32_t read_buffer_size = kReadBufferSize;
+  std::unique_ptr<char[]> token_buffer;
+  char* token_position = nullptr;  // where the next token character goes
+  std::int32_t token_capacity = kTokenStartSize;
+  std::int32_t line = 1;
+  std::int32_t column = 0;
+  bool in_tag = false;
+  bool in_attributes = false;
+  bool in_value = false;
+  bool in_comment = false;
+};
+
+// Creates a tree holding only its root (which is current), reporting to `err`.
+// Returns none after writing "No more memory" (or the add failure's message).
+std::unique_ptr<NameTree> tree_create(FILE* err);
+
+// Adds a node named `name` under the current node and makes it current.
+// Returns false only when memory runs out; the tree is then unchanged.
+bool tree_add_child(NameTree& tree, std::string_view name);
+
+// Releases a tree; accepts none.
+void tree_destroy(std::unique_ptr<NameTree> tree);
+
+// Releases `node`, every sibling after it through `next`, and all their descendants.
+// Iterative: the stack never grows with the depth of the tree.
+void node_free_chain(TreeNode* node);
