@@ -1,1 +1,252 @@
+// The configuration scanner: a single pass over the document with a level stack of the
+// last member name read at each nesting level and the tree node made for it.
 #include "config_scanner.h"
+
+#include <array>
+#include <string>
+
+namespace {
+
+struct LevelEntry {
+  std::string name;          // the last member name read at this level
+  TreeNode* node = nullptr;  // the tree node made for that name
+};
+
+struct Scanner {
+  std::string_view text;
+  std::size_t cursor = 0;
+  FILE* err = nullptr;
+  std::array<LevelEntry, kMaxLevels> levels;
+  int level = 0;
+  std::string token;               // the last string, number or literal read
+  char previous_structural = ' ';  // the last of { } , : handled
+  ScanResult result;
+};
+
+long offset(std::size_t position) {
+  return static_cast<long>(position);
+}
+
+// Adds a node named `name` under the node of the enclosing level and records it at
+// this level. When the node cannot be added, the level keeps the enclosing node.
+// An object opened without a member name before it (`{{"a":1}}`) has no node of its
+// own; its members then hang under the nearest enclosing level that has one.
+void add_member_node(Scanner& s, const std::string& name) {
+  NameTree& tree = *s.result.tree;
+  int parent_level = s.level - 1;
+  while (!s.levels[static_cast<std::size_t>(parent_level)].node) --parent_level;
+  tree.current = s.levels[static_cast<std::size_t>(parent_level)].node;
+  tree_add_child(tree, name);
+  s.levels[static_cast<std::size_t>(s.level)].node = tree.current;
+}
+
+// Reads a string token; the cursor stands on the opening quote. A quote preceded by an
+// odd run of backslashes is escaped and does not end the string. In the token `\"`
+// becomes `"` and `\\` becomes `\`; every other escape stays as written. The text is
+// read in segments that end at each escaped quote, each checked against the room left
+// in the token buffer.
+bool read_string(Scanner& s) {
+  s.token.clear();
+  std::size_t segment = s.cursor + 1;
+  std::size_t i = segment;
+  std::size_t backslashes = 0;
+  for (;; ++i) {
+    if (i == s.text.size()) {
+      std::fprintf(s.err, "impaired quotes at %ld\n", offset(segment));
+      return false;
+    }
+    char c = s.text[i];
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') {
+      bool escaped = backslashes % 2 == 1;
+      std::size_t length = i - segment;
+      std::size_t room = kTokenBufferSize - s.token.size();
+      // The final segment must also leave room for the terminator.
+      if (length > room || (!escaped && length == room)) {
+        std::fprintf(s.err, "too long string value at %ld\n", offset(segment));
+        return false;
+      }
+      // Copy the segment, decoding the two escapes that stand for themselves.
+      for (std::size_t k = segment; k < i; ++k) {
+        char d = s.text[k];
+        if (d == '\\' && k + 1 < i && s.text[k + 1] == '\\') {
+          s.token += '\\';
+          ++k;
+        } else if (d == '\\' && k + 1 == i) {
+          s.token += '"';  // the backslash of the escaped quote
+        } else {
+          s.token += d;
+        }
+      }
+      if (!escaped) break;
+      segment = i + 1;
+    }
+    backslashes = 0;
+  }
+  s.cursor = i + 1;
+  return true;
+}
+
+// Reads a number token: an optional `-`, then every digit or `.` that follows.
+bool read_number(Scanner& s) {
+  s.token.clear();
+  std::size_t i = s.cursor;
+  if (s.text[i] == '-') {
+    s.token += '-';
+    ++i;
+  }
+  while (i < s.text.size() && ((s.text[i] >= '0' && s.text[i] <= '9') || s.text[i] == '.')) {
+    if (s.token.size() == kMaxNumberLength) {
+      std::fprintf(s.err, "too long integer value at %ld\n", offset(i));
+      return false;
+    }
+    s.token += s.text[i];
+    ++i;
+  }
+  s.cursor = i;
+  return true;
+}
+
+bool scan_open_object(Scanner& s) {
+  if (s.level > kMaxLevels - 2) {
+    std::fprintf(s.err, "level goes above 20 at %ld\n", offset(s.cursor));
+    return false;
+  }
+  if (s.previous_structural == ',') {
+    // A further object of an array: a fresh sibling carrying the array member's name.
+    if (s.level == 0) {
+      std::fprintf(s.err, "no enclosing object at %ld\n", offset(s.cursor));
+      return false;
+    }
+    add_member_node(s, s.levels[static_cast<std::size_t>(s.level)].name);
+  }
+  ++s.level;
+  s.previous_structural = '{';
+  ++s.cursor;
+  return true;
+}
+
+bool scan_member_end(Scanner& s, char c) {
+  if (s.previous_structural == ':') {
+    LevelEntry& entry = s.levels[static_cast<std::size_t>(s.level)];
+    if (!s.token.empty()) entry.node->value = s.token;
+    // A `name` member at the second level: the rule array already holds named rules.
+    if (s.level == 2 && entry.node->name == "name") s.result.first_rule = false;
+  }
+  if (c == '}') {
+    --s.level;
+    if (s.level < 0) {
+      std::fprintf(s.err, "level goes below zero at %ld\n", offset(s.cursor));
+      return false;
+    }
+    s.token.clear();
+  }
+  s.previous_structural = c;
+  ++s.cursor;
+  return true;
+}
+
+bool scan_name(Scanner& s) {
+  if (s.token.size() > kMaxNameLength) {
+    std::fprintf(s.err, "too long name %s at %ld\n", s.token.c_str(), offset(s.cursor));
+    return false;
+  }
+  if (s.level == 0) {
+    std::fprintf(s.err, "no enclosing object at %ld\n", offset(s.cursor));
+    return false;
+  }
+  s.levels[static_cast<std::size_t>(s.level)].name = s.token;
+  add_member_node(s, s.token);
+  s.token.clear();
+  s.previous_structural = ':';
+  ++s.cursor;
+  return true;
+}
+
+bool scan_literal(Scanner& s) {
+  constexpr std::string_view kLiterals[] = {"null", "true", "false"};
+  std::string_view rest = s.text.substr(s.cursor);
+  for (std::string_view word : kLiterals) {
+    if (rest.starts_with(word)) {
+      s.token.assign(word);
+      s.cursor += word.size();
+      return true;
+    }
+  }
+  return false;
+}
+
+bool scan_character(Scanner& s) {
+  char c = s.text[s.cursor];
+  switch (c) {
+    case '[':
+    case ']':
+      if (c == ']' && (s.level == 1 || (s.level == 2 && s.result.first_rule))) {
+        s.result.insertion_point = s.cursor;  // the last qualifying bracket wins
+      }
+      ++s.cursor;
+      return true;
+    case '{':
+      return scan_open_object(s);
+    case '"':
+      return read_string(s);
+    case '}':
+    case ',':
+      return scan_member_end(s, c);
+    case ':':
+      return scan_name(s);
+    case '-':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+      return read_number(s);
+    default:
+      break;
+  }
+  if (scan_literal(s)) return true;
+  if (c == ' ' || c == '\n') {
+    ++s.cursor;
+    return true;
+  }
+  std::fprintf(s.err, "unexpected character %c at %ld\n", c, offset(s.cursor));
+  return false;
+}
+
+}  // namespace
+
+std::optional<ScanResult> scan_config(std::string_view document, FILE* err) {
+  Scanner s;
+  s.text = document;
+  s.err = err;
+  s.result.tree = tree_create(err);
+  if (!s.result.tree) return std::nullopt;
+  s.levels[0].name = s.result.tree->root->name;
+  s.levels[0].node = s.result.tree->root;
+  s.token.reserve(kTokenBufferSize);
+  while (s.cursor < s.text.size()) {
+    if (!scan_character(s)) return std::nullopt;
+  }
+  if (s.level > 0) {
+    std::fprintf(err, "level remained %d\n", s.level);
+    return std::nullopt;
+  }
+  return std::move(s.result);
+}
+
+bool value_precedes(std::string_view document, std::size_t insertion_point) {
+  std::size_t i = insertion_point;
+  while (i > 0 && (document[i - 1] == ' ' || document[i - 1] == '\n')) --i;
+  if (i == 0) return false;
+  char c = document[i - 1];
+  return c != '[' && c != '{' && c != ',' && c != ':';
+}

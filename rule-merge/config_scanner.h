@@ -11,8 +11,8 @@
 
 #include "name_tree.h"
 
-constexpr int kMaxLevels = 20;             // the top level and at most 19 nested objects
-constexpr std::size_t kMaxNameLength = 39;  // longest member name kept on the level stack
+constexpr int kMaxLevels = 20;                  // the top level and at most 19 nested objects
+constexpr std::size_t kMaxNameLength = 39;      // longest member name kept on the level stack
 constexpr std::size_t kTokenBufferSize = 8192;  // string tokens, terminator included
 constexpr std::size_t kMaxNumberLength = 50;
 

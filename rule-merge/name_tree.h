@@ -19,15 +19,15 @@ struct TreeNode {
   TreeNode* prev = nullptr;
   TreeNode* next = nullptr;
   TreeNode* child = nullptr;
-  TreeNode* parent = nullptr;  // none only for the root
+  TreeNode* parent = nullptr;       // none only for the root
   std::uint8_t attribute_mark = 0;  // 1 when made from a markup attribute
   // 0 while no sibling shares the name; otherwise the node's number among the
   // same-named siblings, counting from 1.
   std::int32_t occurrence = 0;
 };
 
-constexpr std::int32_t kReadBufferSize = 256;   // one markup stream line, terminator included
-constexpr std::int32_t kTokenStartSize = 256;   // the markup token buffer doubles from here
+constexpr std::int32_t kReadBufferSize = 256;  // one markup stream line, terminator included
+constexpr std::int32_t kTokenStartSize = 256;  // the markup token buffer doubles from here
 
 struct NameTree {
   NameTree() = default;

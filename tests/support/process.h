@@ -11,9 +11,9 @@ struct ProcessResult {
 };
 
 struct RunOptions {
-  std::string input;        // written to the program's standard input
-  std::string cwd;          // working directory; empty keeps the test's own
-  std::string stdout_path;  // when set, standard output goes to this file (e.g. /dev/full)
+  std::string input;             // written to the program's standard input
+  std::string cwd;               // working directory; empty keeps the test's own
+  std::string stdout_path;       // when set, standard output goes to this file (e.g. /dev/full)
   std::vector<std::string> env;  // extra NAME=value entries for the environment
 };
 
