@@ -1,10 +1,11 @@
-// Test support: runs programs through posix_spawn with pipes, and manages scratch dirs.
+// Test support: runs programs with pipes (fork and exec, no shell), and manages scratch dirs.
 #include "process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,27 +33,6 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
   check(pipe2(out_pipe, O_CLOEXEC) == 0, "pipe");
   check(pipe2(err_pipe, O_CLOEXEC) == 0, "pipe");
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
-  if (options.stdout_path.empty()) {
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 1, options.stdout_path.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  }
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-  if (!options.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
-
-  // The child starts with default signal dispositions, SIGPIPE included.
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -62,21 +42,38 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
   std::vector<char*> envp;
   for (std::string& e : env_strings) envp.push_back(e.data());
   envp.push_back(nullptr);
+  int out_target = -1;
+  if (!options.stdout_path.empty()) {
+    out_target = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    check(out_target >= 0, "open stdout");
+  }
 
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, args[0], &actions, &attr, args.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
+  pid_t pid = fork();
+  check(pid >= 0, "fork");
+  if (pid == 0) {
+    // The child: only async-signal-safe calls from here to exec.
+    dup2(in_pipe[0], 0);
+    dup2(out_target >= 0 ? out_target : out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    signal(SIGPIPE, SIG_DFL);
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    if (options.address_space_limit != 0) {
+      rlimit limit{options.address_space_limit, options.address_space_limit};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+    }
+    if (options.drop_root && geteuid() == 0) {
+      if (setgroups(0, nullptr) != 0 || setgid(kUnprivilegedUid) != 0 ||
+          setuid(kUnprivilegedUid) != 0) {
+        _exit(126);
+      }
+    }
+    execve(args[0], args.data(), envp.data());
+    _exit(127);
+  }
+  if (out_target >= 0) close(out_target);
   close(in_pipe[0]);
   close(out_pipe[1]);
   close(err_pipe[1]);
-  if (rc != 0) {
-    close(in_pipe[1]);
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    errno = rc;
-    check(false, "posix_spawn");
-  }
 
   // Feed the input and drain both outputs together, so no pipe fills and blocks.
   ProcessResult result;
@@ -133,6 +130,7 @@ ScratchDir::ScratchDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "rule-tools-XXXXXX").string();
   check(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
   path = pattern;
+  chmod(path.c_str(), 0755);  // reachable by a program run without root's rights
 }
 
 ScratchDir::~ScratchDir() {

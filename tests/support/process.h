@@ -15,7 +15,15 @@ struct RunOptions {
   std::string cwd;               // working directory; empty keeps the test's own
   std::string stdout_path;       // when set, standard output goes to this file (e.g. /dev/full)
   std::vector<std::string> env;  // extra NAME=value entries for the environment
+  // When the test runs as root, run the program as this unprivileged user instead, so
+  // that permissions are enforced on it (root reads every file).
+  bool drop_root = false;
+  // When set, the program's address space is limited to this many bytes.
+  unsigned long long address_space_limit = 0;
 };
+
+// The user id a program started with `drop_root` runs as.
+constexpr unsigned kUnprivilegedUid = 65534;
 
 // Runs argv[0] (a path) with the given arguments, feeding `input` and collecting
 // standard output and standard error. No shell is involved.

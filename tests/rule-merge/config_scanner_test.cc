@@ -1,0 +1,208 @@
+// Tests for the configuration scanner: every fault with its message and offset, the
+// insertion point, the first-rule flag and the tree of member names.
+#include "config_scanner.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+struct Scan {
+  std::optional<ScanResult> result;
+  std::string err;
+};
+
+Scan scan(std::string_view document) {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  FILE* err = open_memstream(&buffer, &size);
+  Scan s;
+  s.result = scan_config(document, err);
+  std::fclose(err);
+  s.err.assign(buffer, size);
+  std::free(buffer);
+  return s;
+}
+
+std::string nested(int levels) {
+  return std::string(static_cast<std::size_t>(levels), '{') +
+         std::string(static_cast<std::size_t>(levels), '}');
+}
+
+TEST(ConfigScanner, ReportsEachFaultWithItsOffset) {
+  const std::string long_name(40, 'n');
+  const std::string long_number(51, '7');
+  struct Case {
+    std::string document;
+    std::string message;
+  };
+  const Case cases[] = {
+      {nested(20), "level goes above 20 at 19\n"},
+      {"{\"a", "impaired quotes at 2\n"},
+      {"{\"a\\\"bc", "impaired quotes at 5\n"},  // from just past the escaped quote
+      {"{\"a\":\"" + std::string(8192, 'x') + "\"}", "too long string value at 6\n"},
+      {"{\"a\":1}}", "level goes below zero at 7\n"},
+      {"}", "level goes below zero at 0\n"},
+      {"{\"" + long_name + "\":1}", "too long name " + long_name + " at 43\n"},
+      {"{\"a\":" + long_number + "}", "too long integer value at 55\n"},
+      {"{\"a\":-" + std::string(50, '1') + "}", "too long integer value at 55\n"},
+      {"{\"a\":1\t}", "unexpected character \t at 6\n"},
+      {"{\"a\":1}\r\n", "unexpected character \r at 7\n"},
+      {"{\"a\":nullx}", "unexpected character x at 9\n"},
+      {"{\"a\":True}", "unexpected character T at 5\n"},
+      {"{\"a\":1e5}", "unexpected character e at 6\n"},
+      {"{\"a\":{}", "level remained 1\n"},
+      {"{{{", "level remained 3\n"},
+      // An even run of backslashes does not escape the quote after it.
+      {"{\"a\":\"a\\\\\"b\"}", "unexpected character b at 10\n"},
+      // Members and further array objects need an enclosing object.
+      {"\"a\":1", "no enclosing object at 3\n"},
+      {"{},{}", "no enclosing object at 3\n"},
+      {"[{},{}]", "no enclosing object at 4\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.document.substr(0, 80));
+    Scan s = scan(c.document);
+    EXPECT_FALSE(s.result);
+    EXPECT_EQ(s.err, c.message);
+  }
+}
+
+TEST(ConfigScanner, AcceptsEachLimitExactly) {
+  const std::string accepted[] = {
+      nested(19),
+      "{\"" + std::string(39, 'n') + "\":1}",
+      "{\"a\":" + std::string(50, '7') + "}",
+      "{\"a\":-" + std::string(49, '7') + "}",
+      "{\"a\":\"" + std::string(8191, 'x') + "\"}",
+      "{\"a\":1.2.3,\"b\":-}",  // the number's form is not checked
+      "{\"rule\":]}",           // brackets are not matched
+      "",
+      " \n ",
+  };
+  for (const std::string& document : accepted) {
+    SCOPED_TRACE(document.substr(0, 80));
+    Scan s = scan(document);
+    EXPECT_TRUE(s.result);
+    EXPECT_EQ(s.err, "");
+  }
+}
+
+TEST(ConfigScanner, ChecksStringSegmentsAgainstTheRoomLeft) {
+  // The first segment (8000 x and the backslash) leaves 191 bytes of room after it
+  // gives 8001 token bytes; a second segment of 191 needs one more for the terminator.
+  std::string head = "{\"a\":\"" + std::string(8000, 'x') + "\\\"";
+  std::size_t second = head.size();
+  Scan fits = scan(head + std::string(190, 'y') + "\"}");
+  EXPECT_TRUE(fits.result);
+  EXPECT_EQ(fits.result->tree->root->child->value->size(), 8191u);
+  Scan too_long = scan(head + std::string(191, 'y') + "\"}");
+  EXPECT_FALSE(too_long.result);
+  EXPECT_EQ(too_long.err, "too long string value at " + std::to_string(second) + "\n");
+}
+
+TEST(ConfigScanner, FindsTheInsertionPointAndFirstRule) {
+  struct Case {
+    std::string document;
+    std::optional<std::size_t> insertion_point;
+    bool first_rule;
+  };
+  const Case cases[] = {
+      {R"({"enabled":false,"rule":[]})", 25, true},
+      {R"({"enabled":false,"rule":[{"name":"a","raw":"x"}]})", 47, false},
+      {R"({"rule":[{"raw":"x"}]})", 20, true},  // objects without a name member
+      {R"({"cfg":{"rule":[]}})", 16, true},     // level 2 while first_rule holds
+      {R"({"a":1})", std::nullopt, true},
+      {R"({"cfg":{"name":"x","rule":[]}})", std::nullopt, false},
+      {R"({"rule":[],"x":[]})", 16, true},  // the last qualifying bracket wins
+      {R"({"rule":]})", 8, true},
+      {R"({"a":[[1],[2]]})", 13, true},
+      {R"({"a":"]","rule":[]})", 17, true},                // brackets inside strings are text
+      {R"({"a":{"b":{"rule":[]}}})", std::nullopt, true},  // level 3 never qualifies
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.document);
+    Scan s = scan(c.document);
+    ASSERT_TRUE(s.result) << s.err;
+    EXPECT_EQ(s.result->insertion_point, c.insertion_point);
+    EXPECT_EQ(s.result->first_rule, c.first_rule);
+  }
+}
+
+TEST(ConfigScanner, DecodesOnlyQuoteAndBackslashEscapes) {
+  struct Case {
+    std::string document;
+    std::string value;
+  };
+  const Case cases[] = {
+      {R"({"k":"a\"b"})", "a\"b"},
+      {R"({"k":"C:\\"})", "C:\\"},
+      {R"({"k":"a\\b"})", "a\\b"},
+      {R"({"k":"a\\\"b"})", "a\\\"b"},
+      {R"({"k":"\n\u0041\/"})", R"(\n\u0041\/)"},
+      {R"({"k":"\\\\"})", "\\\\"},
+      {R"({"k":true})", "true"},
+      {R"({"k":[3,4]})", "3"},  // an array of scalars keeps its first element
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.document);
+    Scan s = scan(c.document);
+    ASSERT_TRUE(s.result) << s.err;
+    const TreeNode* k = s.result->tree->root->child;
+    ASSERT_TRUE(k);
+    EXPECT_EQ(k->name, "k");
+    EXPECT_EQ(k->value, c.value);
+  }
+}
+
+TEST(ConfigScanner, MirrorsTheDocumentInTheTree) {
+  Scan s = scan(R"({"enabled":false,"a":"","rule":[{"name":"x","v":1},{"name":"y"}]})");
+  ASSERT_TRUE(s.result) << s.err;
+  const TreeNode* enabled = s.result->tree->root->child;
+  EXPECT_EQ(enabled->name, "enabled");
+  EXPECT_EQ(enabled->value, "false");
+  const TreeNode* a = enabled->next;
+  EXPECT_EQ(a->name, "a");
+  EXPECT_FALSE(a->value);  // an empty token is not stored
+  const TreeNode* rule1 = a->next;
+  const TreeNode* rule2 = rule1->next;
+  EXPECT_EQ(rule1->name, "rule");
+  EXPECT_EQ(rule2->name, "rule");
+  EXPECT_EQ(rule1->occurrence, 1);
+  EXPECT_EQ(rule2->occurrence, 2);
+  EXPECT_EQ(rule2->next, nullptr);
+  EXPECT_EQ(rule1->child->name, "name");
+  EXPECT_EQ(rule1->child->value, "x");
+  EXPECT_EQ(rule1->child->next->value, "1");
+  EXPECT_EQ(rule2->child->value, "y");
+}
+
+TEST(ConfigScanner, HangsMembersOfUnnamedObjectsUnderTheNearestNamedLevel) {
+  // An object with no member name before it has no node; nothing may crash on it.
+  Scan s = scan(R"({"x":{{"a":1},{"b":2}}})");
+  ASSERT_TRUE(s.result) << s.err;
+  const TreeNode* x = s.result->tree->root->child;
+  EXPECT_EQ(x->child->name, "a");
+  Scan deep = scan("{{{{\"a\":1},{\"b\":2}}}}");
+  ASSERT_TRUE(deep.result) << deep.err;
+  EXPECT_EQ(deep.result->tree->root->child->name, "a");
+}
+
+TEST(ConfigScanner, ValuePrecedesLooksPastBlanksOnly) {
+  struct Case {
+    std::string document;
+    bool expected;
+  };
+  const Case cases[] = {
+      {"[]", false},    {"[ \n ]", false}, {"[1]", true},       {"[{}]", true},
+      {"[\"\"]", true}, {"[1,]", false},   {"{\"a\":]", false}, {"{]", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.document);
+    EXPECT_EQ(value_precedes(c.document, c.document.size() - 1), c.expected);
+  }
+}
+
+}  // namespace
