@@ -1,0 +1,101 @@
+// Turns a walk of the interface table (snmpwalk text in the iso.3.6.1... form)
+// into the one-line JSON report of the interfaces whose description begins with "en".
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct ColumnEntry {
+  std::string_view oid;
+  std::string_view name;  // the IF-MIB object name, as the standard spells it
+  // Only the sign counts: 0 for the table itself (no row number); positive for the
+  // row container, whose row number is the depth-th component after its OID;
+  // negative for a column, whose row number is the component right after its OID.
+  std::int32_t depth;
+};
+
+// ifLastChange (.9) and ifSpecific (.22) are left out: their lines still claim a
+// row slot through ifEntry, but their values are never kept.
+inline constexpr std::array<ColumnEntry, 22> column_table = {{
+    {"iso.3.6.1.2.1.2.2", "ifTable", 0},
+    {"iso.3.6.1.2.1.2.2.1", "ifEntry", 2},
+    {"iso.3.6.1.2.1.2.2.1.1", "ifIndex", -1},
+    {"iso.3.6.1.2.1.2.2.1.2", "ifDescr", -1},
+    {"iso.3.6.1.2.1.2.2.1.3", "ifType", -1},
+    {"iso.3.6.1.2.1.2.2.1.4", "ifMtu", -1},
+    {"iso.3.6.1.2.1.2.2.1.5", "ifSpeed", -1},
+    {"iso.3.6.1.2.1.2.2.1.6", "ifPhysAddress", -1},
+    {"iso.3.6.1.2.1.2.2.1.7", "ifAdminStatus", -1},
+    {"iso.3.6.1.2.1.2.2.1.8", "ifOperStatus", -1},
+    {"iso.3.6.1.2.1.2.2.1.10", "ifInOctets", -1},
+    {"iso.3.6.1.2.1.2.2.1.11", "ifInUcastPkts", -1},
+    {"iso.3.6.1.2.1.2.2.1.12", "ifInNUcastPkts", -1},
+    {"iso.3.6.1.2.1.2.2.1.13", "ifInDiscards", -1},
+    {"iso.3.6.1.2.1.2.2.1.14", "ifInErrors", -1},
+    {"iso.3.6.1.2.1.2.2.1.15", "ifInUnknownProtos", -1},
+    {"iso.3.6.1.2.1.2.2.1.16", "ifOutOctets", -1},
+    {"iso.3.6.1.2.1.2.2.1.17", "ifOutUcastPkts", -1},
+    {"iso.3.6.1.2.1.2.2.1.18", "ifOutNUcastPkts", -1},
+    {"iso.3.6.1.2.1.2.2.1.19", "ifOutDiscards", -1},
+    {"iso.3.6.1.2.1.2.2.1.20", "ifOutErrors", -1},
+    {"iso.3.6.1.2.1.2.2.1.21", "ifOutQLen", -1},
+}};
+
+inline constexpr int kDescrColumn = 3;          // ifDescr decides which rows are written
+inline constexpr int kFirstReportColumn = 2;    // the report starts at ifIndex
+inline constexpr std::size_t kMaxRows = 16;     // interfaces kept; a 17th discards the report
+inline constexpr std::size_t kMaxColumns = 24;  // room in the cell matrix, more than the table uses
+static_assert(column_table.size() <= kMaxColumns);
+
+// Row numbers in order of first appearance; 0 marks a free slot, and slots fill without gaps.
+struct RowSlots {
+  std::array<std::int32_t, kMaxRows> row{};
+};
+
+// cell[column][slot]: the value text of that column for that row, or none.
+struct CellMatrix {
+  std::array<std::array<std::optional<std::string>, kMaxRows>, kMaxColumns> cell;
+};
+
+struct WalkState {
+  RowSlots slots;
+  CellMatrix cells;
+};
+
+// True when `line` begins with `oid` and the character right after it is '.' or ' '.
+bool oid_match(std::string_view line, std::string_view oid);
+
+// Takes one line of the walk (with its line ending, if it has one) into `state`.
+// Returns false after writing "Too many rows\n" or "No more memory\n" to `err`.
+bool take_line(std::string_view line, std::string_view prefix, WalkState& state, FILE* err);
+
+// Reads the walk from `in` to its end, line by line, through a buffer that doubles
+// until it holds the longest line. Returns false after writing one message to `err`
+// ("No more memory\n", "Too many rows\n" or "read error\n").
+bool read_walk(FILE* in, std::string_view prefix, WalkState& state, FILE* err);
+
+// Writes the report for `state` to `out`, stamped with `now` in local time.
+void write_report(FILE* out, const WalkState& state, std::time_t now);
+
+// Reads the walk from `in` and writes the report to `out`, stamped with the current
+// time. Returns false, with nothing written to `out`, after writing one message to `err`.
+bool convert_walk(FILE* in, FILE* out, FILE* err, std::string_view prefix);
+
+enum class Action { kConvert, kHelp, kVersion };
+
+struct Arguments {
+  Action action = Action::kConvert;
+  std::string_view prefix = column_table[0].oid;
+};
+
+// Reads the command line in order: "-p <prefix>" (a later one wins), "-h"/"--help"
+// and "--version" (each ends the reading). Returns none after writing
+// "unknown %s\n" with the first argument it refuses.
+std::optional<Arguments> parse_arguments(int argc, const char* const* argv, FILE* err);
+
+extern const char kUsage[];
