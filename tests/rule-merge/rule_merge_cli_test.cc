@@ -1,0 +1,248 @@
+// Command-line tests: the built rule-merge run in a scratch working directory holding
+// a tmp/, with standard output, standard error and exit status compared exactly.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "json_check.h"
+#include "process.h"
+
+namespace {
+
+ProcessResult rule_merge(const ScratchDir& dir, std::vector<std::string> args = {},
+                         RunOptions options = {}) {
+  args.insert(args.begin(), RULE_MERGE_BINARY);
+  options.cwd = dir.path;
+  return run_process(args, options);
+}
+
+std::string rule(std::string_view name, std::string_view raw) {
+  return "{\"name\":\"" + std::string(name) + "\",\"enabled\":false,\"raw\":\"" + std::string(raw) +
+         "\"}";
+}
+
+void expect_result(const ProcessResult& r, const std::string& out, const std::string& err,
+                   int status) {
+  EXPECT_EQ(r.out, out);
+  EXPECT_EQ(r.err, err);
+  EXPECT_EQ(r.status, status);
+}
+
+TEST(RuleMergeCli, DefaultDocumentWithoutRules) {
+  ScratchDir dir;
+  expect_result(rule_merge(dir), R"({"enabled":false,"rule":[]})", "", 0);  // no tmp/
+  dir.make_dir("tmp");
+  expect_result(rule_merge(dir), R"({"enabled":false,"rule":[]})", "", 0);
+  expect_result(rule_merge(dir, {""}), R"({"enabled":false,"rule":[]})", "", 0);
+  dir.write("tmp/comments", "# only\n# comments\n\n");
+  dir.write("tmp/empty", "");
+  expect_result(rule_merge(dir), R"({"enabled":false,"rule":[]})", "", 0);
+}
+
+TEST(RuleMergeCli, TmpThatIsNotADirectoryGivesNoRules) {
+  ScratchDir dir;
+  dir.write("tmp", "alert tcp any any -> any any\n");
+  expect_result(rule_merge(dir), R"({"enabled":false,"rule":[]})", "", 0);
+}
+
+TEST(RuleMergeCli, MergesTheShippedExample) {
+  std::ifstream expected_file(EXAMPLES_DIR "/expected-output.json", std::ios::binary);
+  std::stringstream expected;
+  expected << expected_file.rdbuf();
+  RunOptions options;
+  options.cwd = EXAMPLES_DIR;
+  ProcessResult r = run_process({RULE_MERGE_BINARY}, options);
+  expect_result(r, expected.str(), "", 0);
+  EXPECT_TRUE(json_valid(r.out));
+}
+
+TEST(RuleMergeCli, FaultsWriteOneMessageAndNoOutput) {
+  ScratchDir dir;
+  dir.write("tmp/a", "r\n");
+  struct Case {
+    std::string document;
+    std::string message;
+  };
+  const Case cases[] = {
+      {R"({"a":1}})", "level goes below zero at 7\n"},
+      {R"({"a":{})", "level remained 1\n"},
+      {R"({"a":"a\\"b"})", "unexpected character b at 10\n"},
+      {R"("a":1)", "no enclosing object at 3\n"},
+      {"{},{}", "no enclosing object at 3\n"},
+      {"{\"a\":\"x", "impaired quotes at 6\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.document);
+    expect_result(rule_merge(dir, {c.document}), "", c.message, 1);
+  }
+}
+
+TEST(RuleMergeCli, DocumentWithoutRuleArrayWritesNothing) {
+  ScratchDir dir;
+  dir.write("tmp/a", "r\n");
+  expect_result(rule_merge(dir, {R"({"a":1})"}), "", "", 0);
+  expect_result(rule_merge(dir, {R"({"cfg":{"name":"x","rule":[]}})"}), "", "", 0);
+}
+
+TEST(RuleMergeCli, LeadingCommaFollowsTheArray) {
+  ScratchDir dir;
+  dir.write("tmp/a", "r1\nr2\n");
+  const std::string rules = rule("", "r1") + "," + rule("", "r2");
+  struct Case {
+    std::string document;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {R"({"cfg":{"name":"x"},"rule":[]})", R"({"cfg":{"name":"x"},"rule":[)" + rules + "]}"},
+      {R"({"rule":[{"a":1}]})", R"({"rule":[{"a":1},)" + rules + "]}"},
+      {R"({"rule":[1]})", R"({"rule":[1,)" + rules + "]}"},
+      {R"({"rule":[ 1 ]})", R"({"rule":[ 1 ,)" + rules + "]}"},
+      {"{\"rule\":[\n]}", "{\"rule\":[\n" + rules + "]}"},
+      {R"({"enabled":false,"rule":[{"name":"a","raw":"x"}]})",
+       R"({"enabled":false,"rule":[{"name":"a","raw":"x"},)" + rules + "]}"},
+      {R"({"cfg":{"rule":[]}})", R"({"cfg":{"rule":[)" + rules + "]}}"},
+      {R"({"rule":[],"x":[]})", R"({"rule":[],"x":[)" + rules + "]}"},
+      {R"({"p":"C:\\","rule":[]})", R"({"p":"C:\\","rule":[)" + rules + "]}"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.document);
+    ProcessResult r = rule_merge(dir, {c.document});
+    expect_result(r, c.expected, "", 0);
+    EXPECT_TRUE(json_valid(r.out));
+  }
+}
+
+TEST(RuleMergeCli, WalksTmpInByteOrderDirectoriesFirst) {
+  ScratchDir dir;
+  dir.write("tmp/b.rules", "b\n");
+  dir.write("tmp/a.rules", "# named\na\n");
+  dir.write("tmp/a/inner", "a/inner\n");
+  dir.write("tmp/a/deeper/x", "a/deeper/x\n");
+  dir.write("tmp/C", "C\n");
+  dir.write("tmp/\xc3\xa9", "e-acute\n");
+  // A new file clears the pending name: the comment at the end of C names nothing.
+  dir.write("tmp/B", "# dangling name\n");
+  std::string expected = "{\"enabled\":false,\"rule\":[" + rule("", "C") + "," +
+                         rule("", "a/deeper/x") + "," + rule("", "a/inner") + "," +
+                         rule("named", "a") + "," + rule("", "b") + "," + rule("", "e-acute") +
+                         "]}";
+  expect_result(rule_merge(dir), expected, "", 0);
+}
+
+TEST(RuleMergeCli, ListsLinksAndSpecialFilesSafely) {
+  ScratchDir dir;
+  dir.write("outside/target.rules", "linked\n");
+  dir.make_dir("tmp/sub");
+  dir.write("tmp/sub/x", "x\n");
+  const std::string tmp = dir.path + "/tmp/";
+  ASSERT_EQ(symlink("../outside/target.rules", (tmp + "file-link").c_str()), 0);
+  ASSERT_EQ(symlink("../outside", (tmp + "dir-link").c_str()), 0);  // listed, not entered
+  ASSERT_EQ(symlink("sub", (tmp + "sub-link").c_str()), 0);
+  ASSERT_EQ(symlink("missing", (tmp + "dangling").c_str()), 0);
+  ASSERT_EQ(symlink("loop", (tmp + "loop").c_str()), 0);
+  ASSERT_EQ(mkfifo((tmp + "fifo").c_str(), 0644), 0);  // opening it would wait forever
+  std::string expected =
+      "{\"enabled\":false,\"rule\":[" + rule("", "linked") + "," + rule("", "x") + "]}";
+  expect_result(rule_merge(dir), expected, "failed to open tmp/dangling\nfailed to open tmp/loop\n",
+                0);
+}
+
+TEST(RuleMergeCli, ReportsUnreadableEntriesAndGoesOn) {
+  ScratchDir dir;
+  dir.write("tmp/a", "a\n");
+  dir.write("tmp/locked/hidden", "hidden\n");
+  dir.write("tmp/secret", "secret\n");
+  dir.write("tmp/z", "z\n");
+  ASSERT_EQ(chmod((dir.path + "/tmp/secret").c_str(), 0), 0);
+  ASSERT_EQ(chmod((dir.path + "/tmp/locked").c_str(), 0), 0);
+  RunOptions options;
+  options.drop_root = true;
+  ProcessResult r = rule_merge(dir, {}, options);
+  std::string expected =
+      "{\"enabled\":false,\"rule\":[" + rule("", "a") + "," + rule("", "z") + "]}";
+  expect_result(r, expected, "failed to open tmp/locked\nfailed to open tmp/secret\n", 0);
+}
+
+TEST(RuleMergeCli, PathsWithUnusualBytes) {
+  ScratchDir dir;
+  dir.write("tmp/with space/new\nline", "r\n");
+  dir.write("tmp/bad\xff\xfe", "s\n");
+  std::string expected =
+      "{\"enabled\":false,\"rule\":[" + rule("", "s") + "," + rule("", "r") + "]}";
+  expect_result(rule_merge(dir), expected, "", 0);
+  ASSERT_EQ(symlink("nowhere", (dir.path + "/tmp/with space/bro\nken").c_str()), 0);
+  ProcessResult r = rule_merge(dir);
+  EXPECT_EQ(r.err, "failed to open tmp/with space/bro\nken\n");
+}
+
+TEST(RuleMergeCli, WalksDirectoriesDeeperThanAnyPathLimit) {
+  ScratchDir dir;
+  dir.make_dir("tmp");
+  // 1500 levels of "level/" make a path of 9000 bytes, beyond PATH_MAX.
+  int original = open(".", O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(chdir((dir.path + "/tmp").c_str()), 0);
+  constexpr int kDepth = 1500;
+  for (int i = 0; i < kDepth; ++i) {
+    ASSERT_EQ(mkdir("level", 0755), 0);
+    ASSERT_EQ(chdir("level"), 0);
+  }
+  { std::ofstream("deep.rules") << "# at the bottom\ndeep\n"; }
+  ASSERT_EQ(fchdir(original), 0);
+  dir.write("tmp/z", "z\n");
+  std::string expected =
+      "{\"enabled\":false,\"rule\":[" + rule("at the bottom", "deep") + "," + rule("", "z") + "]}";
+  expect_result(rule_merge(dir), expected, "", 0);
+  // Remove the chain from the bottom up; the paths are too long to name whole.
+  ASSERT_EQ(chdir((dir.path + "/tmp").c_str()), 0);
+  for (int i = 0; i < kDepth; ++i) ASSERT_EQ(chdir("level"), 0);
+  unlink("deep.rules");
+  for (int i = 0; i < kDepth; ++i) {
+    ASSERT_EQ(chdir(".."), 0);
+    ASSERT_EQ(rmdir("level"), 0);
+  }
+  ASSERT_EQ(fchdir(original), 0);
+  close(original);
+}
+
+TEST(RuleMergeCli, ManyFiles) {
+  ScratchDir dir;
+  constexpr int kFiles = 20000;
+  for (int i = 0; i < kFiles; ++i) dir.write("tmp/f" + std::to_string(100000 + i), "r\n");
+  ProcessResult r = rule_merge(dir);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  std::string one = rule("", "r");
+  EXPECT_EQ(r.out.size(), std::string(R"({"enabled":false,"rule":[]})").size() +
+                              kFiles * one.size() + kFiles - 1);
+  EXPECT_TRUE(json_valid(r.out));
+}
+
+TEST(RuleMergeCli, WriteErrorIsAFailure) {
+  ScratchDir dir;
+  dir.write("tmp/a", std::string(100000, 'r') + "\n");
+  RunOptions options;
+  options.stdout_path = "/dev/full";
+  expect_result(rule_merge(dir, {}, options), "", "write error\n", 1);
+  expect_result(rule_merge(dir, {"--version"}, options), "", "write error\n", 1);
+}
+
+TEST(RuleMergeCli, HelpAndVersion) {
+  ScratchDir dir;
+  for (const char* option : {"-h", "--help"}) {
+    ProcessResult r = rule_merge(dir, {option});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.out.starts_with("usage: rule-merge [document]\n")) << r.out;
+  }
+  expect_result(rule_merge(dir, {"--version"}), "rule-merge " RULE_TOOLS_VERSION "\n", "", 0);
+  // Only the first argument counts.
+  expect_result(rule_merge(dir, {R"({"rule":[]})", "--help"}), R"({"rule":[]})", "", 0);
+}
+
+}  // namespace
