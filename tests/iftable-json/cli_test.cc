@@ -1,0 +1,226 @@
+// Command-line tests: the built iftable-json run as a user runs it, with exact
+// standard output, standard error and exit status.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "process.h"
+#include "report_text.h"
+
+namespace {
+
+const std::string kBinary = IFTABLE_JSON_BINARY;
+const std::string kData = IFTABLE_TEST_DATA;
+
+std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+ProcessResult run(const std::vector<std::string>& args, const std::string& input = "",
+                  const std::string& stdout_path = "") {
+  ScratchDir dir;
+  RunOptions options;
+  options.input = input;
+  options.cwd = dir.path;
+  options.stdout_path = stdout_path;
+  options.env = {"TZ=UTC"};
+  std::vector<std::string> argv = {kBinary};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_process(argv, options);
+}
+
+// Checks a whole report: the fixed part exactly, then the timestamp's shape.
+void expect_report(const ProcessResult& result, const std::string& head) {
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  ASSERT_GE(result.out.size(), head.size());
+  EXPECT_EQ(result.out.substr(0, head.size()), head);
+  EXPECT_TRUE(is_timestamp_tail(std::string_view(result.out).substr(head.size())))
+      << result.out.substr(head.size());
+}
+
+const char kWorkedExample[] =
+    "iso.3.6.1.2.1.2.2.1.1.1 = INTEGER: 1\n"
+    "iso.3.6.1.2.1.2.2.1.1.2 = INTEGER: 2\n"
+    "iso.3.6.1.2.1.2.2.1.2.1 = STRING: \"lo\"\n"
+    "iso.3.6.1.2.1.2.2.1.2.2 = STRING: \"enp0s3\"\n"
+    "iso.3.6.1.2.1.2.2.1.4.2 = INTEGER: 1500\n";
+
+TEST(IftableJsonCli, WorkedExample) {
+  expect_report(run({}, kWorkedExample),
+                report_head({{2, {{"ifIndex", "2"}, {"ifDescr", "enp0s3"}, {"ifMtu", "1500"}}}}));
+}
+
+TEST(IftableJsonCli, RecordedSnmpwalk) {
+  std::string walk = read_file(kData + "/snmpwalk-interfaces.txt");
+  std::string head = read_file(kData + "/snmpwalk-interfaces.report");
+  ASSERT_FALSE(walk.empty());
+  expect_report(run({}, walk), head);
+}
+
+TEST(IftableJsonCli, PrefixOption) {
+  expect_report(run({"-p", "iso.3.6.1.2.1.2.2.1.2"}, kWorkedExample),
+                report_head({{2, {{"ifDescr", "enp0s3"}}}}));
+}
+
+TEST(IftableJsonCli, ExampleWalk) {
+  ProcessResult result = run({}, read_file(std::string(EXAMPLES_DIR) + "/walk.txt"));
+  EXPECT_EQ(result.status, 0);
+  EXPECT_NE(
+      result.out.find("\"camel_if_descr\":[{\"inner_index\":2,\"inner_camel_if_descr\":"
+                      "\"enp0s3\"},{\"inner_index\":3,\"inner_camel_if_descr\":\"enp0s8\"}],"),
+      std::string::npos)
+      << result.out;
+}
+
+TEST(IftableJsonCli, RefusesUnknownArgumentsBeforeReading) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"-x"}, "unknown -x\n"},
+      {{"-p"}, "unknown -p\n"},
+      {{"-p", "iso.3", "walk.txt"}, "unknown walk.txt\n"},
+      {{"--verbose", "-h"}, "unknown --verbose\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    ProcessResult result = run(c.args, kWorkedExample);
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, c.err);
+  }
+}
+
+TEST(IftableJsonCli, HelpAndVersion) {
+  const std::string usage =
+      "usage: iftable-json [-p <prefix>]\n"
+      "Reads a walk of the interface table (snmpwalk output, OIDs as iso.3.6.1...) from\n"
+      "standard input and writes a JSON report of the interfaces whose description\n"
+      "begins with \"en\" to standard output.\n"
+      "  -p <prefix>  read only lines whose OID begins with <prefix>\n"
+      "               (default iso.3.6.1.2.1.2.2)\n"
+      "  -h, --help   show this text\n"
+      "  --version    show the version\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{"-h"}, usage},
+      {{"--help"}, usage},
+      {{"-p", "iso.3", "--help", "-x"}, usage},
+      {{"--version"}, "iftable-json " RULE_TOOLS_VERSION "\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    ProcessResult result = run(c.args, kWorkedExample);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+TEST(IftableJsonCli, SeventeenthRowEndsWithStatusOne) {
+  std::string walk;
+  for (int row = 1; row <= 17; ++row) {
+    walk += "iso.3.6.1.2.1.2.2.1.2." + std::to_string(row) + " = STRING: \"en\"\n";
+  }
+  ProcessResult result = run({}, walk);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "Too many rows\n");
+}
+
+TEST(IftableJsonCli, WriteErrorEndsWithStatusOne) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, std::vector<std::string>{"--help"}}) {
+    SCOPED_TRACE(args.empty() ? "report" : args[0]);
+    ProcessResult result = run(args, kWorkedExample, "/dev/full");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "write error\n");
+  }
+}
+
+// Runs the program with its address space limited to `limit` bytes, feeding `head`
+// and then 'x' bytes (one endless line) until the program stops reading or `most`
+// bytes have gone. Returns the exit status (or 128 + signal) and standard error.
+ProcessResult run_limited(rlim_t limit, const std::string& head, std::size_t most) {
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe";
+    return {};
+  }
+  pid_t pid = fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls between fork and exec.
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    rlimit as{limit, limit};
+    setrlimit(RLIMIT_AS, &as);
+    signal(SIGPIPE, SIG_DFL);
+    execl(kBinary.c_str(), kBinary.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+
+  // The program stops reading when memory runs out: writing then fails with EPIPE.
+  void (*previous)(int) = signal(SIGPIPE, SIG_IGN);
+  std::string chunk = head;
+  std::size_t sent = 0;
+  while (sent < most) {
+    if (chunk.empty()) chunk.assign(1 << 20, 'x');
+    ssize_t k = write(in[1], chunk.data(), chunk.size());
+    if (k < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    sent += static_cast<std::size_t>(k);
+    chunk.erase(0, static_cast<std::size_t>(k));
+  }
+  close(in[1]);
+  signal(SIGPIPE, previous);
+
+  ProcessResult result;
+  char buffer[4096];
+  for (int fd : {out[0], err[0]}) {
+    ssize_t k;
+    while ((k = read(fd, buffer, sizeof buffer)) > 0 || (k < 0 && errno == EINTR)) {
+      if (k > 0)
+        (fd == out[0] ? result.out : result.err).append(buffer, static_cast<std::size_t>(k));
+    }
+    close(fd);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+TEST(IftableJsonCli, LineBeyondTheMemoryLimitSaysNoMoreMemory) {
+#ifdef RULE_TOOLS_SANITIZED
+  GTEST_SKIP() << "the sanitizers reserve terabytes of address space: no RLIMIT_AS under them";
+#endif
+  // 64 MiB of address space; the line would need 1 GiB.
+  ProcessResult result =
+      run_limited(64 << 20, "iso.3.6.1.2.1.2.2.1.2.1 = STRING: \"en", std::size_t{1} << 30);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "No more memory\n");
+}
+
+}  // namespace

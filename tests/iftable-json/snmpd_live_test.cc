@@ -1,0 +1,293 @@
+// Integration with the real peer: net-snmp's agent snmpd serves this machine's
+// interface table on a loopback port, snmpwalk walks it, and iftable-json must
+// report exactly the agent's interfaces whose description begins with "en".
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "process.h"
+#include "report_text.h"
+
+extern char** environ;
+
+namespace {
+
+const std::string kBinary = IFTABLE_JSON_BINARY;
+
+// The program's path, looked for in the sbin folders too (snmpd lives there), or "".
+std::string find_program(const std::string& name) {
+  std::string dirs = "/usr/sbin:/usr/bin:/sbin:/bin";
+  if (const char* path = std::getenv("PATH")) dirs = std::string(path) + ":" + dirs;
+  std::stringstream list(dirs);
+  std::string dir;
+  while (std::getline(list, dir, ':')) {
+    std::string candidate = dir + "/" + name;
+    if (!dir.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
+}
+
+// A UDP port on 127.0.0.1 that was free a moment ago.
+int free_udp_port() {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+// snmpd in the foreground, stopped (and reaped) whatever way the test ends.
+struct Agent {
+  pid_t pid = -1;
+
+  Agent() = default;
+  Agent(const Agent&) = delete;
+  Agent& operator=(const Agent&) = delete;
+  ~Agent() {
+    stop();
+  }
+
+  bool start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+             const std::string& output) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::vector<std::string> env_strings;
+    for (char** e = environ; *e; ++e) env_strings.emplace_back(*e);
+    env_strings.insert(env_strings.end(), env.begin(), env.end());
+    std::vector<char*> envp;
+    for (std::string& e : env_strings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) pid = -1;
+    return rc == 0;
+  }
+
+  bool running() {
+    if (pid <= 0) return false;
+    int status;
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      pid = -1;
+      return false;
+    }
+    return true;
+  }
+
+  void stop() {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 50; ++i) {
+      int status;
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        pid = -1;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    kill(pid, SIGKILL);
+    int status;
+    waitpid(pid, &status, 0);
+    pid = -1;
+  }
+};
+
+struct AgentRow {
+  std::map<int, std::string> values;  // by column number
+};
+
+// Reads snmpwalk's numeric form (-On): ".1.3.6.1.2.1.2.2.1.<column>.<index> = TYPE: value".
+// Returns the rows by interface index, in order of first appearance in `order`.
+std::map<int, AgentRow> parse_numeric_walk(const std::string& walk, std::vector<int>& order) {
+  std::map<int, AgentRow> rows;
+  const std::string entry = ".1.3.6.1.2.1.2.2.1.";
+  std::stringstream lines(walk);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind(entry, 0) != 0) continue;
+    int column = 0, index = 0;
+    if (std::sscanf(line.c_str() + entry.size(), "%d.%d", &column, &index) != 2) continue;
+    if (!rows.count(index)) order.push_back(index);
+    std::string value;
+    std::size_t colon = line.find(": ");
+    if (colon != std::string::npos) {
+      value = line.substr(colon + 2);
+      if (line.substr(0, colon).ends_with("= STRING") && value.size() >= 2 &&
+          value.front() == '"' && value.back() == '"') {
+        value = value.substr(1, value.size() - 2);
+      }
+    }
+    rows[index].values[column] = value;
+  }
+  return rows;
+}
+
+// The text of one member of the report, from its key to the "]," that closes it.
+std::string member_text(const std::string& report, const std::string& key) {
+  std::size_t start = report.find("\"" + key + "\":[");
+  if (start == std::string::npos) return "<no member " + key + ">";
+  std::size_t end = report.find("],\"", start);
+  if (end == std::string::npos) return "<unclosed member " + key + ">";
+  return report.substr(start, end + 2 - start);
+}
+
+TEST(SnmpdLive, ReportMatchesTheAgentsInterfaceTable) {
+  std::string snmpd = find_program("snmpd");
+  std::string snmpwalk = find_program("snmpwalk");
+  if (snmpd.empty() || snmpwalk.empty()) {
+    GTEST_SKIP() << "net-snmp's snmpd and snmpwalk are not installed (Debian packages snmpd and "
+                    "snmp; .ci/run installs them)";
+  }
+
+  // Give the first and last interface descriptions beginning with "en", so rows are written.
+  struct if_nameindex* names = if_nameindex();
+  ASSERT_NE(names, nullptr);
+  std::vector<int> kernel_indexes;
+  for (struct if_nameindex* n = names; n->if_index != 0; ++n) {
+    kernel_indexes.push_back(static_cast<int>(n->if_index));
+  }
+  if_freenameindex(names);
+  ASSERT_FALSE(kernel_indexes.empty());
+  std::sort(kernel_indexes.begin(), kernel_indexes.end());
+  std::map<int, std::string> overrides = {{kernel_indexes.front(), "enp0s3-live"}};
+  if (kernel_indexes.size() > 1) overrides[kernel_indexes.back()] = "ens4 \\\"live\\\"";
+
+  ScratchDir dir;
+  dir.make_dir("mibs");  // an empty MIB folder keeps OIDs numeric whatever MIBs the host has
+  dir.make_dir("client-conf");
+  dir.make_dir("agent-state");
+  dir.make_dir("client-state");
+  int port = free_udp_port();
+  ASSERT_GT(port, 0);
+  std::string config = "agentaddress udp:127.0.0.1:" + std::to_string(port) +
+                       "\n"
+                       "rocommunity public 127.0.0.1\n";
+  for (const auto& [index, name] : overrides) {
+    config +=
+        "override .1.3.6.1.2.1.2.2.1.2." + std::to_string(index) + " octet_str \"" + name + "\"\n";
+  }
+  dir.write("snmpd.conf", config);
+
+  Agent agent;
+  ASSERT_TRUE(agent.start({snmpd, "-f", "-C", "-c", dir.path + "/snmpd.conf", "-Lf",
+                           dir.path + "/snmpd.log", "-M", dir.path + "/mibs", "-m", ""},
+                          {"SNMP_PERSISTENT_DIR=" + dir.path + "/agent-state"},
+                          dir.path + "/snmpd.out"));
+
+  RunOptions client;
+  client.env = {"SNMPCONFPATH=" + dir.path + "/client-conf",
+                "SNMP_PERSISTENT_DIR=" + dir.path + "/client-state"};
+  auto walk = [&](const std::vector<std::string>& options) {
+    std::vector<std::string> argv = {snmpwalk,           "-v2c", "-c", "public", "-m", "", "-M",
+                                     dir.path + "/mibs", "-t",   "1",  "-r",     "1"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back("udp:127.0.0.1:" + std::to_string(port));
+    argv.push_back(".1.3.6.1.2.1.2.2");
+    return run_process(argv, client);
+  };
+
+  // The agent needs a moment before it answers.
+  ProcessResult iso;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    ASSERT_TRUE(agent.running()) << "snmpd ended early; see its log in " << dir.path;
+    iso = walk({});
+    if (iso.status == 0 && !iso.out.empty()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  ASSERT_EQ(iso.status, 0) << iso.err;
+  ASSERT_EQ(iso.out.rfind("iso.3.6.1.2.1.2.2.1.1.", 0), 0u) << iso.out.substr(0, 200);
+
+  // The agent's own list, in the other notation snmpwalk offers.
+  ProcessResult numeric = walk({"-On"});
+  ASSERT_EQ(numeric.status, 0) << numeric.err;
+  agent.stop();
+
+  std::vector<int> order;
+  std::map<int, AgentRow> agent_rows = parse_numeric_walk(numeric.out, order);
+  for (int index : kernel_indexes) {
+    EXPECT_TRUE(agent_rows.count(index)) << "interface " << index << " missing from the agent";
+  }
+  for (const auto& [index, name] : overrides) {
+    EXPECT_EQ(agent_rows[index].values[2], name) << "override of interface " << index;
+  }
+
+  // Expected rows: the agent's "en" interfaces, numbered by their rank in the table.
+  // Columns that do not change between two walks are compared whole.
+  const std::map<std::string, int> stable = {{"ifIndex", 1},       {"ifDescr", 2},
+                                             {"ifType", 3},        {"ifMtu", 4},
+                                             {"ifPhysAddress", 6}, {"ifAdminStatus", 7}};
+  std::vector<ReportRow> expected;
+  std::vector<ReportRow> descr_only;
+  for (std::size_t rank = 0; rank < order.size(); ++rank) {
+    AgentRow& row = agent_rows[order[rank]];
+    if (!row.values[2].starts_with("en")) continue;
+    ReportRow report_row{static_cast<int>(rank) + 1, {}};
+    for (const auto& [name, column] : stable) report_row.values[name] = row.values[column];
+    expected.push_back(report_row);
+    descr_only.push_back({static_cast<int>(rank) + 1, {{"ifDescr", row.values[2]}}});
+  }
+  ASSERT_GE(expected.size(), overrides.size()) << "rows beginning with en";
+
+  RunOptions tz;
+  tz.input = iso.out;
+  tz.env = {"TZ=UTC"};
+  ProcessResult report = run_process({kBinary}, tz);
+  ASSERT_EQ(report.status, 0) << report.err;
+  EXPECT_EQ(report.err, "");
+  for (const ReportColumn& column : kReportColumns) {
+    SCOPED_TRACE(column.key);
+    std::string member = member_text(report.out, column.key);
+    if (stable.count(column.mib_name)) {
+      EXPECT_EQ(member, report_member(column, expected));
+    } else {
+      // Counters move between walks: compare which rows are written, not their values.
+      std::vector<ReportRow> rows;
+      for (const ReportRow& r : expected) rows.push_back({r.inner_index, {}});
+      std::string shape = report_member(column, rows);
+      std::regex any_value(R"(":"[^"]*"\})");
+      EXPECT_EQ(std::regex_replace(member, any_value, "\":\"\"}"), shape);
+    }
+  }
+  std::size_t stamp = report.out.find("\"timestamp\": \"");
+  ASSERT_NE(stamp, std::string::npos);
+  EXPECT_TRUE(is_timestamp_tail(std::string_view(report.out).substr(stamp + 14)));
+
+  // Only ifDescr lines under the prefix option.
+  tz.input = iso.out;
+  ProcessResult descr = run_process({kBinary, "-p", "iso.3.6.1.2.1.2.2.1.2"}, tz);
+  ASSERT_EQ(descr.status, 0) << descr.err;
+  EXPECT_EQ(descr.out.substr(0, descr.out.find("\"timestamp\": \"") + 14), report_head(descr_only));
+}
+
+}  // namespace

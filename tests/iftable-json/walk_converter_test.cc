@@ -1,0 +1,463 @@
+// Tests for the walk converter in-process: row slots, value extraction, the report
+// format, the row limit, reading through the growable buffer, and the arguments.
+#include "walk_converter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "process.h"
+#include "report_text.h"
+
+namespace {
+
+constexpr std::time_t kNow = 1700000000;  // 14.11.2023 22:13:20 in UTC
+constexpr char kStamp[] = "14.11.2023 22:13:20\"}";
+constexpr std::string_view kTable = "iso.3.6.1.2.1.2.2";
+
+struct Converted {
+  bool ok = false;
+  std::string out;
+  std::string err;
+};
+
+std::string read_stream(FILE* f) {
+  std::string text;
+  std::rewind(f);
+  char buffer[65536];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+  return text;
+}
+
+// Runs the reading and, when it succeeds, the report at kNow in UTC.
+Converted convert(std::string_view input, std::string_view prefix = kTable) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  FILE* in = std::tmpfile();
+  FILE* out = std::tmpfile();
+  FILE* err = std::tmpfile();
+  std::fwrite(input.data(), 1, input.size(), in);
+  std::rewind(in);
+  Converted result;
+  auto state = std::make_unique<WalkState>();
+  result.ok = read_walk(in, prefix, *state, err);
+  if (result.ok) write_report(out, *state, kNow);
+  result.out = read_stream(out);
+  result.err = read_stream(err);
+  std::fclose(in);
+  std::fclose(out);
+  std::fclose(err);
+  return result;
+}
+
+std::string report(const std::vector<ReportRow>& rows) {
+  return report_head(rows) + kStamp;
+}
+
+std::string line(int column, const std::string& row, const std::string& rest) {
+  return "iso.3.6.1.2.1.2.2.1." + std::to_string(column) + "." + row + " = " + rest + "\n";
+}
+
+std::string descr(int row, const std::string& name) {
+  return line(2, std::to_string(row), "STRING: \"" + name + "\"");
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+TEST(OidMatch, NeedsADotOrSpaceAfterTheOid) {
+  struct Case {
+    std::string_view line;
+    std::string_view oid;
+    bool expected;
+  } cases[] = {
+      {"iso.3.6.1.2.1.2.2.1.1.3 = INTEGER: 3", "iso.3.6.1.2.1.2.2.1.1", true},
+      {"iso.3.6.1.2.1.2.2.1.10.3 = Counter32: 0", "iso.3.6.1.2.1.2.2.1.1", false},
+      {"iso.3.6.1.2.1.2.2.1.1 = INTEGER: 3", "iso.3.6.1.2.1.2.2.1.1", true},
+      {"iso.3.6.1.2.1.2.2.1.1", "iso.3.6.1.2.1.2.2.1.1", false},
+      {"iso.3.6.1.2.1.2.2.1.1\n", "iso.3.6.1.2.1.2.2.1.1", false},
+      {"iso.3.6.1.2.1.2.2.1", "iso.3.6.1.2.1.2.2.1.1", false},
+      {".1.3.6.1.2.1.2.2.1.1.3 = INTEGER: 3", "iso.3.6.1.2.1.2.2.1.1", false},
+      {"iso.3.6.1.2.1.2.20.1 = INTEGER: 3", "iso.3.6.1.2.1.2.2", false},
+      {"", "iso.3.6.1.2.1.2.2", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(oid_match(c.line, c.oid), c.expected);
+  }
+}
+
+TEST(WalkConverter, WorkedExample) {
+  Converted result = convert(
+      "iso.3.6.1.2.1.2.2.1.1.1 = INTEGER: 1\n"
+      "iso.3.6.1.2.1.2.2.1.1.2 = INTEGER: 2\n"
+      "iso.3.6.1.2.1.2.2.1.2.1 = STRING: \"lo\"\n"
+      "iso.3.6.1.2.1.2.2.1.2.2 = STRING: \"enp0s3\"\n"
+      "iso.3.6.1.2.1.2.2.1.4.2 = INTEGER: 1500\n");
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(
+      result.out,
+      "{\"camel_if_index\":[{\"inner_index\":2,\"inner_camel_if_index\":\"2\"}],"
+      "\"camel_if_descr\":[{\"inner_index\":2,\"inner_camel_if_descr\":\"enp0s3\"}],"
+      "\"camel_if_type\":[{\"inner_index\":2,\"inner_camel_if_type\":\"\"}],"
+      "\"camel_if_mtu\":[{\"inner_index\":2,\"inner_camel_if_mtu\":\"1500\"}],"
+      "\"camel_if_speed\":[{\"inner_index\":2,\"inner_camel_if_speed\":\"\"}],"
+      "\"camel_if_phys_address\":[{\"inner_index\":2,\"inner_camel_if_phys_address\":\"\"}],"
+      "\"camel_if_admin_status\":[{\"inner_index\":2,\"inner_camel_if_admin_status\":\"\"}],"
+      "\"camel_if_oper_status\":[{\"inner_index\":2,\"inner_camel_if_oper_status\":\"\"}],"
+      "\"camel_if_in_octets\":[{\"inner_index\":2,\"inner_camel_if_in_octets\":\"\"}],"
+      "\"camel_if_in_ucast_pkts\":[{\"inner_index\":2,\"inner_camel_if_in_ucast_pkts\":\"\"}],"
+      "\"camel_if_in_n_ucast_pkts\":[{\"inner_index\":2,\"inner_camel_if_in_n_ucast_pkts\":\"\"}],"
+      "\"camel_if_in_discards\":[{\"inner_index\":2,\"inner_camel_if_in_discards\":\"\"}],"
+      "\"camel_if_in_errors\":[{\"inner_index\":2,\"inner_camel_if_in_errors\":\"\"}],"
+      "\"camel_if_in_unknown_protos\":[{\"inner_index\":2,\"inner_camel_if_in_unknown_protos\":"
+      "\"\"}],"
+      "\"camel_if_out_octets\":[{\"inner_index\":2,\"inner_camel_if_out_octets\":\"\"}],"
+      "\"camel_if_out_ucast_pkts\":[{\"inner_index\":2,\"inner_camel_if_out_ucast_pkts\":\"\"}],"
+      "\"camel_if_out_n_ucast_pkts\":[{\"inner_index\":2,\"inner_camel_if_out_n_ucast_pkts\":\"\"}"
+      "],"
+      "\"camel_if_out_discards\":[{\"inner_index\":2,\"inner_camel_if_out_discards\":\"\"}],"
+      "\"camel_if_out_errors\":[{\"inner_index\":2,\"inner_camel_if_out_errors\":\"\"}],"
+      "\"camel_if_out_q_len\":[{\"inner_index\":2,\"inner_camel_if_out_q_len\":\"\"}],"
+      "\"timestamp\": \"14.11.2023 22:13:20\"}");
+}
+
+TEST(WalkConverter, EmptyInputWritesEveryKeyWithAnEmptyArray) {
+  Converted result = convert("");
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ(result.out,
+            "{\"camel_if_index\":[],\"camel_if_descr\":[],\"camel_if_type\":[],\"camel_if_mtu\":[],"
+            "\"camel_if_speed\":[],\"camel_if_phys_address\":[],\"camel_if_admin_status\":[],"
+            "\"camel_if_oper_status\":[],\"camel_if_in_octets\":[],\"camel_if_in_ucast_pkts\":[],"
+            "\"camel_if_in_n_ucast_pkts\":[],\"camel_if_in_discards\":[],\"camel_if_in_errors\":[],"
+            "\"camel_if_in_unknown_protos\":[],\"camel_if_out_octets\":[],"
+            "\"camel_if_out_ucast_pkts\":[],\"camel_if_out_n_ucast_pkts\":[],"
+            "\"camel_if_out_discards\":[],\"camel_if_out_errors\":[],\"camel_if_out_q_len\":[],"
+            "\"timestamp\": \"14.11.2023 22:13:20\"}");
+}
+
+TEST(WalkConverter, WritesOnlyRowsWhoseDescriptionBeginsWithEn) {
+  struct Case {
+    std::string name;
+    bool written;
+  } cases[] = {
+      {"en", true}, {"enp0s3", true}, {"eno1", true},  {"En0", false},
+      {"e", false}, {"", false},      {"ten0", false}, {" en0", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Converted result = convert(line(4, "9", "INTEGER: 1500") + descr(9, c.name));
+    std::vector<ReportRow> rows;
+    if (c.written) rows.push_back({1, {{"ifDescr", c.name}, {"ifMtu", "1500"}}});
+    EXPECT_EQ(result.out, report(rows));
+  }
+}
+
+TEST(WalkConverter, RowWithoutDescriptionIsNeverWritten) {
+  Converted result = convert(line(1, "1", "INTEGER: 1") + line(4, "1", "INTEGER: 1500") +
+                             line(1, "2", "INTEGER: 2") + descr(2, "en1"));
+  EXPECT_EQ(result.out, report({{2, {{"ifIndex", "2"}, {"ifDescr", "en1"}}}}));
+}
+
+TEST(WalkConverter, NumbersRowsByFirstAppearance) {
+  Converted result = convert(descr(7, "en7") + descr(2, "en2") + line(4, "2", "INTEGER: 1400") +
+                             line(4, "7", "INTEGER: 9000"));
+  EXPECT_EQ(result.out, report({{1, {{"ifDescr", "en7"}, {"ifMtu", "9000"}}},
+                                {2, {{"ifDescr", "en2"}, {"ifMtu", "1400"}}}}));
+}
+
+TEST(WalkConverter, LaterValueReplacesEarlier) {
+  Converted result = convert(descr(3, "eth0") + descr(3, "en3"));
+  EXPECT_EQ(result.out, report({{1, {{"ifDescr", "en3"}}}}));
+}
+
+TEST(WalkConverter, AcceptsSixteenRowsAndRefusesTheSeventeenth) {
+  std::string walk;
+  std::vector<ReportRow> rows;
+  for (int row = 1; row <= 16; ++row) {
+    walk += descr(row * 10, "en" + std::to_string(row));
+    rows.push_back({row, {{"ifDescr", "en" + std::to_string(row)}}});
+  }
+  Converted sixteen = convert(walk);
+  EXPECT_TRUE(sixteen.ok);
+  EXPECT_EQ(sixteen.out, report(rows));
+
+  Converted seventeen = convert(walk + descr(5, "en17"));
+  EXPECT_FALSE(seventeen.ok);
+  EXPECT_EQ(seventeen.err, "Too many rows\n");
+  EXPECT_EQ(seventeen.out, "");
+}
+
+// ifLastChange (.9) and ifSpecific (.22) keep no value, but their rows take slots.
+TEST(WalkConverter, ColumnsOutsideTheTableStillClaimSlots) {
+  for (int column : {9, 22}) {
+    SCOPED_TRACE(column);
+    std::string walk;
+    for (int row = 1; row <= 16; ++row) walk += line(column, std::to_string(row), "INTEGER: 0");
+    Converted full = convert(walk);
+    EXPECT_TRUE(full.ok);
+    EXPECT_EQ(full.out, report({}));
+    Converted over = convert(walk + descr(17, "en17"));
+    EXPECT_EQ(over.err, "Too many rows\n");
+    EXPECT_EQ(over.out, "");
+
+    Converted second = convert(line(column, "5", "Timeticks: (0) 0:00:00.00") + descr(3, "en3"));
+    EXPECT_EQ(second.out, report({{2, {{"ifDescr", "en3"}}}}));
+  }
+}
+
+TEST(WalkConverter, PrefixOptionKeepsOnlyMatchingLines) {
+  std::string walk = line(1, "2", "INTEGER: 2") + descr(1, "lo") + descr(2, "enp0s3") +
+                     line(4, "2", "INTEGER: 1500");
+  Converted result = convert(walk, "iso.3.6.1.2.1.2.2.1.2");
+  EXPECT_EQ(result.out, report({{2, {{"ifDescr", "enp0s3"}}}}));
+}
+
+TEST(WalkConverter, IgnoresLinesOutsideThePrefix) {
+  Converted result = convert(
+      "iso.3.6.1.2.1.2.1.0 = INTEGER: 2\n"
+      ".1.3.6.1.2.1.2.2.1.2.1 = STRING: \"en0\"\n"
+      "IF-MIB::ifDescr.1 = STRING: en0\n"
+      "iso.3.6.1.2.1.2.20.1.2.1 = STRING: \"en0\"\n"
+      "iso.3.6.1.2.1.2.2\n"
+      "iso.3.6.1.2.1.31.1.1.1.1.1 = STRING: \"en0\"\n"
+      "  iso.3.6.1.2.1.2.2.1.2.1 = STRING: \"en0\"\n");
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ(result.out, report({}));
+}
+
+// The value is the text after ": " less the line ending; a STRING also loses a leading
+// and a trailing quote where present. Nothing is cut from a last line without newline.
+TEST(WalkConverter, TakesValuesWhole) {
+  struct Case {
+    std::string rest;  // what follows "<oid> = " on the ifType line of row 1
+    std::string value;
+  } cases[] = {
+      {"STRING: \"enp0s3\"\n", "enp0s3"},
+      {"STRING: \"enp0s3\"", "enp0s3"},
+      {"STRING: \"enp0s3\"\r\n", "enp0s3"},
+      {"STRING: \n", ""},
+      {"STRING: ", ""},
+      {"STRING: \"", ""},
+      {"STRING: \"\"\n", ""},
+      {"STRING: \"a \\\"b\\\"\"\n", "a \\\"b\\\""},
+      {"STRING: unquoted\n", "unquoted"},
+      {"STRING: \"open\n", "open"},
+      {"STRING: \"x: y\"\n", "x: y"},
+      {"Hex-STRING: 08 00 27 AA BB CC \n", "08 00 27 AA BB CC "},
+      {"Gauge32: 1000000000", "1000000000"},
+      {"INTEGER: 1500\r\n", "1500"},
+      {"INTEGER: 1500\n\n", "1500"},
+      {"OCTET-STRING: \"q\"\n", "\"q\""},
+      {"\"\"\n", ""},  // no ": ", nothing stored
+      {"Timeticks: (5) 0:00:00.05\n", "(5) 0:00:00.05"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rest);
+    Converted result = convert(descr(1, "en0") + line(3, "1", c.rest));
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.out, report({{1, {{"ifDescr", "en0"}, {"ifType", c.value}}}}));
+  }
+}
+
+TEST(WalkConverter, CarriageReturnLineEndingsGiveTheSameReport) {
+  std::string lf = read_file(std::string(IFTABLE_TEST_DATA) + "/snmpwalk-interfaces.txt");
+  ASSERT_FALSE(lf.empty());
+  std::string crlf;
+  for (char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  Converted expected = convert(lf);
+  EXPECT_EQ(convert(crlf).out, expected.out);
+  EXPECT_EQ(expected.out,
+            read_file(std::string(IFTABLE_TEST_DATA) + "/snmpwalk-interfaces.report") + kStamp);
+}
+
+// A row component must be a decimal number from 1 to 2147483647; anything else claims
+// no slot and stores nothing, both where ifEntry reads it and where a column reads it.
+TEST(WalkConverter, RowNumbersOutsideTheRangeAreNoRows) {
+  struct Case {
+    std::string component;
+    bool row;
+  } cases[] = {
+      {"1", true},
+      {"2147483647", true},
+      {"007", true},
+      {"2147483648", false},
+      {"4294967297", false},  // would wrap to row 1
+      {"99999999999999999999", false},
+      {"0", false},
+      {"-1", false},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.component);
+    // The column reading: ifDescr itself.
+    Converted by_column = convert(descr(1, "en1") + line(4, c.component, "INTEGER: 9000") +
+                                  line(2, c.component, "STRING: \"en-odd\""));
+    std::vector<ReportRow> rows = {{1, {{"ifDescr", "en1"}}}};
+    if (c.row && c.component != "1")
+      rows.push_back({2, {{"ifDescr", "en-odd"}, {"ifMtu", "9000"}}});
+    if (c.component == "1") rows = {{1, {{"ifDescr", "en-odd"}, {"ifMtu", "9000"}}}};
+    EXPECT_EQ(by_column.out, report(rows));
+
+    // The ifEntry reading alone: ifLastChange keeps no value but claims a slot.
+    Converted by_entry =
+        convert(line(9, c.component, "Timeticks: (0) 0:00:00.00") + descr(3, "en3"));
+    EXPECT_EQ(by_entry.out, report({{c.row ? 2 : 1, {{"ifDescr", "en3"}}}}));
+  }
+}
+
+TEST(WalkConverter, EscapesControlBytesAndKeepsTheRest) {
+  std::string value = std::string("en\t1\x01\x1f\b\f\r|\x7f \xc3\xa9 \\\" \\\\ ") + '\0' + "z";
+  Converted result = convert(descr(1, value));
+  EXPECT_EQ(
+      result.out,
+      report(
+          {{1, {{"ifDescr", "en\\t1\\u0001\\u001f\\b\\f\\r|\x7f \xc3\xa9 \\\" \\\\ \\u0000z"}}}}));
+}
+
+TEST(WalkConverter, ReadsLongLinesWhole) {
+  for (std::size_t length : {std::size_t{5000}, std::size_t{3} << 20}) {
+    SCOPED_TRACE(length);
+    std::string name = "en" + std::string(length, 'x');
+    Converted result = convert(descr(1, name) + line(4, "1", "INTEGER: 1500"));
+    EXPECT_EQ(result.out, report({{1, {{"ifDescr", name}, {"ifMtu", "1500"}}}}));
+  }
+}
+
+// Many lines of every length outside the prefix, so lines straddle each refill of
+// the buffer, with the rows at the very end.
+TEST(WalkConverter, KeepsLinesWholeAcrossRefills) {
+  std::string walk;
+  for (int i = 0; walk.size() < (std::size_t{3} << 20); ++i) {
+    walk += "iso.3.6.1.2.1.4.20.1.1." + std::to_string(i) + " = STRING: \"" +
+            std::string(static_cast<std::size_t>(i % 997), 'p') + "\"\n";
+    if (i % 1000 == 0) walk += line(4, "5", "INTEGER: " + std::to_string(i));
+  }
+  walk += descr(5, "en5");
+  Converted result = convert(walk);
+  std::string last_mtu = walk.substr(walk.rfind("INTEGER: ") + 9);
+  last_mtu = last_mtu.substr(0, last_mtu.find('\n'));
+  EXPECT_EQ(result.out, report({{1, {{"ifDescr", "en5"}, {"ifMtu", last_mtu}}}}));
+}
+
+TEST(WalkConverter, ReportsAReadError) {
+  ScratchDir dir;
+  FILE* in = std::fopen(dir.path.c_str(), "r");  // reading a directory fails
+  ASSERT_NE(in, nullptr);
+  FILE* err = std::tmpfile();
+  auto state = std::make_unique<WalkState>();
+  EXPECT_FALSE(read_walk(in, kTable, *state, err));
+  EXPECT_EQ(read_stream(err), "read error\n");
+  std::fclose(in);
+  std::fclose(err);
+}
+
+// Lines built from the pieces a walk is made of, in random order: every input gets a
+// report or the row-limit message, and (under the sanitizers) no invalid access.
+TEST(WalkConverter, SurvivesScrambledLines) {
+  const std::string pieces[] = {"iso.3.6.1.2.1.2.2",
+                                ".1",
+                                ".2",
+                                ".9",
+                                ".10",
+                                ".",
+                                " ",
+                                "= STRING",
+                                ": ",
+                                "\"",
+                                "\n",
+                                "\r",
+                                "en",
+                                "-",
+                                "2147483648",
+                                "7",
+                                "\t",
+                                "0",
+                                "\\",
+                                "= ",
+                                ":",
+                                "+"};
+  std::uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  for (int run = 0; run < 300; ++run) {
+    std::string walk;
+    std::size_t count = next() % 200;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (next() % 3 == 0) walk += "iso.3.6.1.2.1.2.2.1";
+      walk += pieces[next() % std::size(pieces)];
+    }
+    Converted result = convert(walk);
+    if (result.ok) {
+      EXPECT_EQ(result.err, "");
+      EXPECT_TRUE(result.out.ends_with(kStamp));
+    } else {
+      EXPECT_EQ(result.err, "Too many rows\n");
+    }
+  }
+}
+
+struct ArgumentCase {
+  std::vector<const char*> args;  // after the program name
+  Action action;
+  std::string prefix;
+  std::string err;  // set when the arguments are refused
+};
+
+TEST(ParseArguments, TakesArgumentsInOrder) {
+  const ArgumentCase cases[] = {
+      {{}, Action::kConvert, "iso.3.6.1.2.1.2.2", ""},
+      {{"-p", "iso.3"}, Action::kConvert, "iso.3", ""},
+      {{"-p", "a", "-p", "b"}, Action::kConvert, "b", ""},
+      {{"-p", "-h"}, Action::kConvert, "-h", ""},
+      {{"-p", ""}, Action::kConvert, "", ""},
+      {{"-h"}, Action::kHelp, "", ""},
+      {{"--help"}, Action::kHelp, "", ""},
+      {{"--version"}, Action::kVersion, "", ""},
+      {{"-h", "-x"}, Action::kHelp, "", ""},
+      {{"-p"}, Action::kConvert, "", "unknown -p\n"},
+      {{"-x"}, Action::kConvert, "", "unknown -x\n"},
+      {{"-p", "a", "-q"}, Action::kConvert, "", "unknown -q\n"},
+      {{"-x", "-h"}, Action::kConvert, "", "unknown -x\n"},
+      {{"walk.txt"}, Action::kConvert, "", "unknown walk.txt\n"},
+      {{""}, Action::kConvert, "", "unknown \n"},
+      {{"--p", "x"}, Action::kConvert, "", "unknown --p\n"},
+  };
+  for (const ArgumentCase& c : cases) {
+    std::vector<const char*> argv = {"iftable-json"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    std::string trace;
+    for (const char* a : argv) trace += std::string(a) + " ";
+    SCOPED_TRACE(trace);
+    FILE* err = std::tmpfile();
+    std::optional<Arguments> arguments =
+        parse_arguments(static_cast<int>(argv.size()), argv.data(), err);
+    EXPECT_EQ(read_stream(err), c.err);
+    std::fclose(err);
+    if (!c.err.empty()) {
+      EXPECT_FALSE(arguments);
+      continue;
+    }
+    ASSERT_TRUE(arguments);
+    EXPECT_EQ(arguments->action, c.action);
+    if (c.action == Action::kConvert) {
+      EXPECT_EQ(arguments->prefix, c.prefix);
+    }
+  }
+}
+
+}  // namespace
