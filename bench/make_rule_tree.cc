@@ -13,12 +13,12 @@ namespace {
 constexpr const char* kActions[] = {"alert", "alert", "alert", "drop", "pass"};
 constexpr const char* kProtocols[] = {"tcp", "udp", "http", "tls", "dns", "icmp", "ip"};
 constexpr const char* kContents[] = {
-    R"(content:"<div id=\"obj\">"; nocase;)",
-    R"(pcre:"/\/[a-z]+\.php\?id=[0-9]+/Ui";)",
-    R"(content:"|3C|script|3E|"; fast_pattern;)",
-    R"(content:"GET"; http_method; content:"/admin\\login"; http_uri;)",
-    R"(content:"User-Agent|3a 20|Mozilla/4.0 (compatible\; MSIE 6.0)"; http_header;)",
-    R"(byte_test:4,>,1000,0,relative; content:"|00 01 86 a5|";)",
+    R"x(content:"<div id=\"obj\">"; nocase;)x",
+    R"x(pcre:"/\/[a-z]+\.php\?id=[0-9]+/Ui";)x",
+    R"x(content:"|3C|script|3E|"; fast_pattern;)x",
+    R"x(content:"GET"; http_method; content:"/admin\\login"; http_uri;)x",
+    R"x(content:"User-Agent|3a 20|Mozilla/4.0 (compatible\; MSIE 6.0)"; http_header;)x",
+    R"x(byte_test:4,>,1000,0,relative; content:"|00 01 86 a5|";)x",
 };
 
 std::string rule(std::mt19937& random, unsigned sid) {
@@ -41,8 +41,8 @@ std::string rule(std::mt19937& random, unsigned sid) {
     for (int i = 0; i < 400; ++i) text += "10." + std::to_string(random() % 256) + ".0.0/16,";
     text += ' ';
   }
-  text += "classtype:trojan-activity; sid:" + std::to_string(sid) + "; rev:" +
-          std::to_string(1 + random() % 9) + ";)";
+  text += "classtype:trojan-activity; sid:" + std::to_string(sid) +
+          "; rev:" + std::to_string(1 + random() % 9) + ";)";
   return text;
 }
 
@@ -59,21 +59,31 @@ int main(int argc, char** argv) {
   long long written = 0;
   unsigned sid = 2000000;
   for (int file = 0; written < target; ++file) {
-    std::string path = directory + "/set-" + std::to_string(file % 8) + "-" + std::to_string(file) + ".rules";
+    std::string path =
+        directory + "/set-" + std::to_string(file % 8) + "-" + std::to_string(file) + ".rules";
     FILE* out = std::fopen(path.c_str(), "w");
     if (!out) {
       std::perror(path.c_str());
       return 1;
     }
     std::string text;
-    for (int i = 0; i < 30; ++i) text += "# Copyright (c) Example Threats; licence header line " + std::to_string(i) + "\n";
+    for (int i = 0; i < 30; ++i)
+      text += "# Copyright (c) Example Threats; licence header line " + std::to_string(i) + "\n";
     text += "#\n\n";
     while (text.size() < 4000000) {
       switch (random() % 10) {
-        case 0: text += "# " + std::string(kProtocols[random() % 7]) + " section\n"; break;
-        case 1: text += "#" + rule(random, sid++) + "\n"; break;
-        case 2: text += "\n"; break;
-        default: text += rule(random, sid++) + "\n\n"; break;
+        case 0:
+          text += "# " + std::string(kProtocols[random() % 7]) + " section\n";
+          break;
+        case 1:
+          text += "#" + rule(random, sid++) + "\n";
+          break;
+        case 2:
+          text += "\n";
+          break;
+        default:
+          text += rule(random, sid++) + "\n\n";
+          break;
       }
     }
     std::fwrite(text.data(), 1, text.size(), out);

@@ -2,6 +2,8 @@
 // placed just before the bracket that closes the rule array.
 #include "merge_driver.h"
 
+#include <new>
+
 #include "config_scanner.h"
 #include "rule_collector.h"
 
@@ -13,7 +15,13 @@ bool merge_document(std::string_view document, FILE* out, FILE* err) {
   // The array itself tells whether the first inserted object follows a value.
   bool first_rule = !value_precedes(document, point);
   std::fwrite(document.data(), 1, point, out);
-  collect_rules(first_rule, out, err);
+  try {
+    collect_rules(first_rule, out, err);
+  } catch (const std::bad_alloc&) {
+    // A rule line too long to hold: the output is cut short, so the run fails.
+    std::fputs("No more memory\n", err);
+    return false;
+  }
   std::fwrite(document.data() + point, 1, document.size() - point, out);
   return true;
 }

@@ -232,6 +232,22 @@ TEST(RuleMergeCli, WriteErrorIsAFailure) {
   expect_result(rule_merge(dir, {"--version"}, options), "", "write error\n", 1);
 }
 
+TEST(RuleMergeCli, LineLargerThanMemoryEndsTheRunWithStatusOne) {
+#ifdef RULE_TOOLS_SANITIZED
+  GTEST_SKIP() << "an address-space limit cannot be set under the sanitizers";
+#else
+  ScratchDir dir;
+  dir.write("tmp/a", "before\n");
+  dir.write("tmp/b", std::string(256 << 20, 'x') + "\n");
+  RunOptions options;
+  options.address_space_limit = 128ULL << 20;
+  ProcessResult r = rule_merge(dir, {}, options);
+  EXPECT_EQ(r.out, "{\"enabled\":false,\"rule\":[" + rule("", "before"));
+  EXPECT_EQ(r.err, "No more memory\n");
+  EXPECT_EQ(r.status, 1);
+#endif
+}
+
 TEST(RuleMergeCli, HelpAndVersion) {
   ScratchDir dir;
   for (const char* option : {"-h", "--help"}) {
