@@ -7,6 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -37,6 +41,7 @@ constexpr std::array<std::array<char, 7>, 256> kEscapes = [] {
   return table;
 }();
 
+#if !defined(__SSE2__)
 // True when one of the eight bytes in `word` may need escaping: a byte below 0x20, a
 // quote or a backslash. It never misses one; a rare false alarm only costs a byte loop.
 bool may_need_escape(std::uint64_t word) {
@@ -48,6 +53,7 @@ bool may_need_escape(std::uint64_t word) {
   std::uint64_t found = control | ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash);
   return (found & kHighs) != 0;
 }
+#endif
 
 bool is_blank(char c) {
   return c == ' ' || c == '\t';
@@ -127,32 +133,59 @@ std::size_t escaped_name_length(std::string_view name) {
 
 namespace {
 
+char* put_escape(char* out, char c) {
+  const std::array<char, 7>& escape = kEscapes[static_cast<unsigned char>(c)];
+  std::size_t length = escape[1] == 'u' ? 6 : 2;
+  std::memcpy(out, escape.data(), length);
+  return out + length;
+}
+
 // Writes `text` escaped at `out`, which has room for six bytes per byte of text, and
-// returns the position after the last byte written.
+// returns the position after the last byte written. Most bytes are written as read, so
+// the text is taken sixteen (or eight) bytes at a time up to the next byte to escape.
 char* escape_into(char* out, std::string_view text) {
   const char* p = text.data();
   const char* end = p + text.size();
-  while (p < end) {
-    // Most bytes are written as read: copy them eight at a time.
-    while (end - p >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, sizeof word);
-      if (may_need_escape(word)) break;
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i last_control = _mm_set1_epi8(0x1f);
+  while (end - p >= 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(bytes, last_control), bytes);
+    __m128i special = _mm_or_si128(
+        control, _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)));
+    // Sixteen bytes go out at once; those from the first special byte on are rewritten.
+    // The room for six bytes per byte left covers the overshoot.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+    if (mask == 0) {
+      p += 16;
+      out += 16;
+      continue;
+    }
+    auto plain = static_cast<unsigned>(__builtin_ctz(mask));
+    p += plain;
+    out = put_escape(out + plain, *p++);
+  }
+#else
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    if (!may_need_escape(word)) {
       std::memcpy(out, &word, sizeof word);
       p += 8;
       out += 8;
+      continue;
     }
-    const char* stop = std::min(p + 8, end);
-    for (; p < stop; ++p) {
-      const std::array<char, 7>& escape = kEscapes[static_cast<unsigned char>(*p)];
-      if (escape[0] == 0) {
-        *out++ = *p;
-      } else {
-        std::size_t length = escape[1] == 'u' ? 6 : 2;
-        std::memcpy(out, escape.data(), length);
-        out += length;
-      }
+    for (const char* stop = p + 8; p < stop; ++p) {
+      out =
+          kEscapes[static_cast<unsigned char>(*p)][0] ? put_escape(out, *p) : (*out = *p, out + 1);
     }
+  }
+#endif
+  for (; p < end; ++p) {
+    out = kEscapes[static_cast<unsigned char>(*p)][0] ? put_escape(out, *p) : (*out = *p, out + 1);
   }
   return out;
 }
