@@ -41,20 +41,6 @@ constexpr std::array<std::array<char, 7>, 256> kEscapes = [] {
   return table;
 }();
 
-#if !defined(__SSE2__)
-// True when one of the eight bytes in `word` may need escaping: a byte below 0x20, a
-// quote or a backslash. It never misses one; a rare false alarm only costs a byte loop.
-bool may_need_escape(std::uint64_t word) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-  std::uint64_t quote = word ^ (kOnes * '"');
-  std::uint64_t backslash = word ^ (kOnes * '\\');
-  std::uint64_t control = (word - kOnes * 0x20) & ~word;
-  std::uint64_t found = control | ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash);
-  return (found & kHighs) != 0;
-}
-#endif
-
 bool is_blank(char c) {
   return c == ' ' || c == '\t';
 }
@@ -142,7 +128,8 @@ char* put_escape(char* out, char c) {
 
 // Writes `text` escaped at `out`, which has room for six bytes per byte of text, and
 // returns the position after the last byte written. Most bytes are written as read, so
-// the text is taken sixteen (or eight) bytes at a time up to the next byte to escape.
+// where SSE2 is there the text is taken sixteen bytes at a time up to the next byte
+// to escape.
 char* escape_into(char* out, std::string_view text) {
   const char* p = text.data();
   const char* end = p + text.size();
@@ -167,21 +154,6 @@ char* escape_into(char* out, std::string_view text) {
     auto plain = static_cast<unsigned>(__builtin_ctz(mask));
     p += plain;
     out = put_escape(out + plain, *p++);
-  }
-#else
-  while (end - p >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    if (!may_need_escape(word)) {
-      std::memcpy(out, &word, sizeof word);
-      p += 8;
-      out += 8;
-      continue;
-    }
-    for (const char* stop = p + 8; p < stop; ++p) {
-      out =
-          kEscapes[static_cast<unsigned char>(*p)][0] ? put_escape(out, *p) : (*out = *p, out + 1);
-    }
   }
 #endif
   for (; p < end; ++p) {
