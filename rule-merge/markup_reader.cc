@@ -1,6 +1,8 @@
 // The markup reader's state machine and its two entry points, text and stream.
 #include "markup_reader.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -241,13 +243,92 @@ bool feed_markup(NameTree& tree, char c) {
 
 }  // namespace markup_detail
 
+namespace {
+
+// Characters that end a stretch of character data: the start or end of a tag.
+constexpr std::array<bool, 256> kTextEnd = [] {
+  std::array<bool, 256> table{};
+  table['<'] = table['>'] = true;
+  return table;
+}();
+
+constexpr std::array<bool, 256> kBlank = [] {
+  std::array<bool, 256> table{};
+  table[' '] = table['\t'] = table['\n'] = table['\r'] = true;
+  return table;
+}();
+
+bool in_text(const NameTree& tree) {
+  return !(tree.in_tag | tree.in_attributes | tree.in_value | tree.in_comment);
+}
+
+// Character data up to the next `<` or `>`, as far as the token has room for: each
+// character is appended, white space as one space unless the token is empty or already
+// ends with one, without a branch that depends on the text. Returns where it stopped.
+const char* feed_text(NameTree& tree, const char* p, const char* const end) {
+  char* const start = tree.token_buffer.get();
+  char* token = tree.token_position;
+  // Each character adds at most one to the token, so it cannot fill up before `stop`.
+  const std::size_t room = static_cast<std::size_t>(start + tree.token_capacity - token);
+  const char* const stop = p + std::min(room, static_cast<std::size_t>(end - p));
+  bool drop_blank = token == start || token[-1] == ' ';
+  std::int32_t line = tree.line;
+  std::int32_t column = tree.column;
+  for (; p != stop; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (kTextEnd[c]) break;
+    const bool blank = kBlank[c];
+    const bool newline = c == '\n';
+    line += newline;
+    column = newline ? 0 : column + 1;
+    *token = blank ? ' ' : static_cast<char>(c);
+    token += !blank | !drop_blank;
+    drop_blank = blank;
+  }
+  tree.token_position = token;
+  tree.line = line;
+  tree.column = column;
+  return p;
+}
+
+// Feeds every character of [p, end) in order, exactly as markup_feed would one by one,
+// with the commonest cases kept in loops of their own: character data, and runs of
+// characters that only join the token.
+bool feed_span(NameTree& tree, const char* p, const char* const end) {
+  using markup_detail::kPlain;
+  while (p != end) {
+    char* const buffer_end = tree.token_buffer.get() + tree.token_capacity;
+    if (in_text(tree)) {
+      if (tree.token_position == buffer_end && !markup_detail::grow_token(tree)) return false;
+      p = feed_text(tree, p, end);
+      if (p != end && kTextEnd[static_cast<unsigned char>(*p)] && !markup_feed(tree, *p++)) {
+        return false;
+      }
+      continue;
+    }
+    if (kPlain[static_cast<unsigned char>(*p)] && !tree.in_comment) {
+      char* token = tree.token_position;
+      const char* const run = p;
+      while (token != buffer_end && p != end && kPlain[static_cast<unsigned char>(*p)]) {
+        *token++ = *p++;
+      }
+      tree.token_position = token;
+      tree.column += static_cast<std::int32_t>(p - run);
+      if (token == buffer_end && p != end && !markup_detail::grow_token(tree)) return false;
+      continue;
+    }
+    if (!markup_feed(tree, *p++)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::unique_ptr<NameTree> markup_parse_text(std::string_view text, FILE* err) {
   if (text.empty()) return nullptr;
   std::unique_ptr<NameTree> tree = tree_create(err);
   if (!tree) return nullptr;
-  for (const char c : text) {
-    if (!markup_feed(*tree, c)) return nullptr;
-  }
+  if (!feed_span(*tree, text.data(), text.data() + text.size())) return nullptr;
   return finish_parse(std::move(tree));
 }
 
@@ -256,9 +337,7 @@ std::unique_ptr<NameTree> markup_parse_stream(FILE* stream, FILE* err) {
   if (!tree) return nullptr;
   char* const line = tree->read_buffer.get();
   while (std::fgets(line, tree->read_buffer_size, stream)) {
-    for (const char* p = line; *p; ++p) {
-      if (!markup_feed(*tree, *p)) return nullptr;
-    }
+    if (!feed_span(*tree, line, line + std::strlen(line))) return nullptr;
   }
   return finish_parse(std::move(tree));
 }

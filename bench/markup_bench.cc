@@ -1,0 +1,124 @@
+// Speed of the markup reader on a generated document of about 100 MB, read from memory
+// and as a stream, with the heap the finished tree holds.
+//
+// The document is written to $MARKUP_BENCH_DOCUMENT (default /tmp/markup-bench.xml)
+// when that file is missing. bench/markup-vs-xmllint prints these figures next to
+// xmllint's on the same file.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "markup_document.h"
+#include "markup_reader.h"
+
+namespace {
+
+constexpr std::size_t kDocumentMegabytes = 100;
+
+std::string document_path() {
+  const char* path = std::getenv("MARKUP_BENCH_DOCUMENT");
+  return path ? path : "/tmp/markup-bench.xml";
+}
+
+// The document's text, written first if it is not there yet.
+const std::string& document() {
+  static const std::string text = [] {
+    const std::string path = document_path();
+    if (FILE* existing = std::fopen(path.c_str(), "rb")) {
+      std::fclose(existing);
+    } else {
+      FILE* out = std::fopen(path.c_str(), "wb");
+      if (!out || !write_markup_document(out, kDocumentMegabytes << 20) || std::fclose(out)) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        std::exit(1);
+      }
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+  }();
+  return text;
+}
+
+std::size_t heap_in_use() {
+  return mallinfo2().uordblks;
+}
+
+std::size_t count_nodes(const NameTree& tree) {
+  std::size_t count = 0;
+  for (const TreeNode* node = tree.root; node;) {
+    ++count;
+    if (node->child) {
+      node = node->child;
+      continue;
+    }
+    while (node && !node->next) node = node->parent;
+    if (node) node = node->next;
+  }
+  return count;
+}
+
+// Parses once outside the timed loop to report the finished tree's size.
+void report_tree(benchmark::State& state, const std::string& text) {
+  const std::size_t before = heap_in_use();
+  std::unique_ptr<NameTree> tree = markup_parse_text(text, stderr);
+  if (!tree) return;
+  const std::size_t heap = heap_in_use() - before;
+  const double nodes = static_cast<double>(count_nodes(*tree));
+  state.counters["nodes"] = nodes;
+  state.counters["tree_MiB"] = static_cast<double>(heap) / (1 << 20);
+  state.counters["bytes_per_node"] = static_cast<double>(heap) / nodes;
+}
+
+// Hands the freed tree back to the system between runs, so each run starts from a fresh
+// heap as a one-shot reader (xmllint) does. Without this, glibc hands the next run the
+// freed nodes in scattered order and both building and releasing the tree slow down.
+void fresh_heap(benchmark::State& state) {
+  state.PauseTiming();
+  malloc_trim(0);
+  state.ResumeTiming();
+}
+
+void BM_ParseText(benchmark::State& state) {
+  const std::string& text = document();
+  report_tree(state, text);
+  for (auto _ : state) {
+    fresh_heap(state);
+    std::unique_ptr<NameTree> tree = markup_parse_text(text, stderr);
+    if (!tree) {
+      state.SkipWithError("the document was refused");
+      return;
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+void BM_ParseStream(benchmark::State& state) {
+  const std::size_t size = document().size();
+  const std::string path = document_path();
+  for (auto _ : state) {
+    fresh_heap(state);
+    FILE* stream = std::fopen(path.c_str(), "rb");
+    std::unique_ptr<NameTree> tree = markup_parse_stream(stream, stderr);
+    std::fclose(stream);
+    if (!tree) {
+      state.SkipWithError("the document was refused");
+      return;
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+}
+
+// The tree is released inside the timed loop, as a reader that builds a tree must.
+BENCHMARK(BM_ParseText)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK(BM_ParseStream)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
+}  // namespace
+
+BENCHMARK_MAIN();
