@@ -21,6 +21,14 @@ constexpr const char* kSubjects[] = {"fiction",   "history",     "science", "tra
                                      "biography", "engineering", "cooking", "music"};
 constexpr const char* kLanguages[] = {"en", "de", "fr", "es", "it", "ja", "nl", "pt"};
 
+// The prefix and the number, built by appending (GCC 12 warns falsely about the
+// literal-plus-string form).
+std::string numbered(const char* prefix, std::uint64_t number) {
+  std::string text(prefix);
+  text += std::to_string(number);
+  return text;
+}
+
 struct Writer {
   std::mt19937 random{20260101};
   std::string buffer;
@@ -110,8 +118,8 @@ struct Writer {
     const std::uint32_t notes = 1 + below(3);
     for (std::uint32_t i = 0; i < notes; ++i) {
       leaf("note",
-           attribute("date", "20" + std::to_string(10 + below(16)) + "-0" +
-                                 std::to_string(1 + below(9)) + "-1" + std::to_string(below(10))),
+           attribute("date", numbered("20", 10 + below(16)) + "-0" + std::to_string(1 + below(9)) +
+                                 "-1" + std::to_string(below(10))),
            phrase(4 + below(20)));
     }
     if (depth < 6 && below(3) == 0) section(depth + 1);
@@ -123,7 +131,7 @@ struct Writer {
       line();
       buffer += "<!-- acquired " + phrase(3) + " -->";
     }
-    open("book", attribute("id", "b" + std::to_string(id)) + attribute("lang", pick(kLanguages)) +
+    open("book", attribute("id", numbered("b", id)) + attribute("lang", pick(kLanguages)) +
                      attribute("year", std::to_string(1800 + below(226))) +
                      attribute("format", below(2) ? "paperback" : "hardcover"));
     leaf("title", "", phrase(2 + below(5)));
@@ -156,8 +164,7 @@ bool write_markup_document(FILE* out, std::size_t bytes) {
   std::size_t written = 0;
   std::uint64_t id = 0;
   for (std::uint32_t shelf = 1; written + w.buffer.size() < bytes; ++shelf) {
-    w.open("shelf", w.attribute("id", "s" + std::to_string(shelf)) +
-                        w.attribute("room", w.pick(kWords)) +
+    w.open("shelf", w.attribute("id", numbered("s", shelf)) + w.attribute("room", w.pick(kWords)) +
                         w.attribute("floor", std::to_string(w.below(5))));
     for (std::uint32_t n = 50 + w.below(150); n > 0 && written + w.buffer.size() < bytes; --n) {
       w.book(++id);

@@ -137,10 +137,10 @@ bool feed_markup(NameTree& tree, char c) {
   // The position is counted before the character is read, so a fault names the
   // character that caused it.
   if (c == '\n') {
-    ++tree.line;
+    tree.line = markup_detail::advance(tree.line);
     tree.column = 0;
   } else {
-    ++tree.column;
+    tree.column = markup_detail::advance(tree.column);
   }
 
   if (tree.in_comment) {
@@ -279,8 +279,8 @@ const char* feed_text(NameTree& tree, const char* p, const char* const end) {
     if (kTextEnd[c]) break;
     const bool blank = kBlank[c];
     const bool newline = c == '\n';
-    line += newline;
-    column = newline ? 0 : column + 1;
+    line = markup_detail::advance(line, newline);
+    column = newline ? 0 : markup_detail::advance(column);
     *token = blank ? ' ' : static_cast<char>(c);
     token += !blank | !drop_blank;
     drop_blank = blank;
@@ -313,7 +313,7 @@ bool feed_span(NameTree& tree, const char* p, const char* const end) {
         *token++ = *p++;
       }
       tree.token_position = token;
-      tree.column += static_cast<std::int32_t>(p - run);
+      tree.column = markup_detail::advance(tree.column, static_cast<std::uint32_t>(p - run));
       if (token == buffer_end && p != end && !markup_detail::grow_token(tree)) return false;
       continue;
     }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string_view>
@@ -40,6 +41,12 @@ constexpr std::array<bool, 256> make_plain_table() {
 }
 inline constexpr std::array<bool, 256> kPlain = make_plain_table();
 
+// Moves a line or column number on. Numbers wrap instead of overflowing on a line of
+// more than 2^31 characters.
+constexpr std::int32_t advance(std::int32_t number, std::uint32_t by = 1) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + by);
+}
+
 // Doubles the token buffer, keeping the token; false after "no more memory".
 bool grow_token(NameTree& tree);
 // Counts the position and interprets every character the fast path leaves.
@@ -52,7 +59,7 @@ inline bool markup_feed(NameTree& tree, char c) {
     if (!markup_detail::grow_token(tree)) return false;
   }
   if (markup_detail::kPlain[static_cast<unsigned char>(c)] && !tree.in_comment) [[likely]] {
-    ++tree.column;
+    tree.column = markup_detail::advance(tree.column);
     *tree.token_position++ = c;
     return true;
   }
