@@ -10,12 +10,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <string_view>
 
 extern char** environ;
 
@@ -23,6 +25,22 @@ namespace {
 
 void check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+
+// The words of RULE_TOOLS_TEST_WRAPPER, to be put before the program's own.
+std::vector<std::string> wrapper_words() {
+  std::vector<std::string> words;
+  const char* wrapper = std::getenv("RULE_TOOLS_TEST_WRAPPER");
+  std::string_view rest = wrapper ? wrapper : "";
+  for (;;) {
+    std::size_t start = rest.find_first_not_of(' ');
+    if (start == std::string_view::npos) break;
+    rest.remove_prefix(start);
+    std::size_t end = std::min(rest.find(' '), rest.size());
+    words.emplace_back(rest.substr(0, end));
+    rest.remove_prefix(end);
+  }
+  return words;
 }
 
 }  // namespace
@@ -35,8 +53,11 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
   check(pipe2(out_pipe, O_CLOEXEC) == 0, "pipe");
   check(pipe2(err_pipe, O_CLOEXEC) == 0, "pipe");
 
+  std::vector<std::string> command;
+  if (options.address_space_limit == 0) command = wrapper_words();
+  command.insert(command.end(), argv.begin(), argv.end());
   std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& a : command) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   std::vector<std::string> env_strings;
   for (char** e = environ; *e; ++e) env_strings.emplace_back(*e);

@@ -26,7 +26,10 @@ struct RunOptions {
 constexpr unsigned kUnprivilegedUid = 65534;
 
 // Runs argv[0] (a path) with the given arguments, feeding `input` and collecting
-// standard output and standard error. No shell is involved.
+// standard output and standard error. No shell is involved. When the environment
+// variable RULE_TOOLS_TEST_WRAPPER holds a command (words separated by spaces, the first
+// an absolute path, such as valgrind with its options), the program runs under it,
+// except under an address-space limit, within which such a tool cannot work.
 ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 // A fresh directory under the system's temporary folder, removed with all it holds.
