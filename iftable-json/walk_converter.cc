@@ -139,7 +139,9 @@ const char kUsage[] =
     "  -p <prefix>  read only lines whose OID begins with <prefix>\n"
     "               (default iso.3.6.1.2.1.2.2)\n"
     "  -h, --help   show this text\n"
-    "  --version    show the version\n";
+    "  --version    show the version\n"
+    "Exit status: 0 when the report was written, 1 when it was not (too many\n"
+    "interfaces, no more memory, a read or write error), 255 for an unknown argument.\n";
 
 bool oid_match(std::string_view line, std::string_view oid) {
   return line.size() > oid.size() && line.starts_with(oid) &&

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "process.h"
+#include "walk_converter.h"
 #include "report_text.h"
 
 namespace {
@@ -107,15 +108,7 @@ TEST(IftableJsonCli, RefusesUnknownArgumentsBeforeReading) {
 }
 
 TEST(IftableJsonCli, HelpAndVersion) {
-  const std::string usage =
-      "usage: iftable-json [-p <prefix>]\n"
-      "Reads a walk of the interface table (snmpwalk output, OIDs as iso.3.6.1...) from\n"
-      "standard input and writes a JSON report of the interfaces whose description\n"
-      "begins with \"en\" to standard output.\n"
-      "  -p <prefix>  read only lines whose OID begins with <prefix>\n"
-      "               (default iso.3.6.1.2.1.2.2)\n"
-      "  -h, --help   show this text\n"
-      "  --version    show the version\n";
+  const std::string usage = kUsage;
   struct Case {
     std::vector<std::string> args;
     std::string out;
