@@ -1,5 +1,6 @@
 // Tests for the markup reader: the trees and messages of the forgiving cases, the text
-// and stream entry points agreeing on any input, and documents a million deep or wide.
+// and stream entry points and character-by-character feeding agreeing on any input, and
+// documents a million deep or wide.
 #include "markup_reader.h"
 
 #include <gtest/gtest.h>
@@ -74,7 +75,7 @@ std::string outcome_difference(const Outcome& expected, const Outcome& other) {
 
 // Parses through both entry points and character by character, checks that all three
 // agree, and returns the text's outcome.
-Outcome parse_both(std::string_view input) {
+Outcome parse_every_way(std::string_view input) {
   Outcome text = parse_text(input);
   EXPECT_EQ(outcome_difference(text, parse_stream(input)), "") << "stream";
   EXPECT_EQ(outcome_difference(text, parse_by_character(input)), "") << "by character";
@@ -94,7 +95,7 @@ struct Case {
 void check_cases(const std::vector<Case>& cases) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input);
-    Outcome outcome = parse_both(c.input);
+    Outcome outcome = parse_every_way(c.input);
     EXPECT_EQ(render(outcome), c.tree);
     EXPECT_EQ(outcome.err, c.err);
   }
@@ -197,7 +198,8 @@ TEST(MarkupReader, GrowsTheTokenForLongRuns) {
     const std::string text(length, 't');
     const std::string name(length, 'n');
     const std::string value(length, 'v');
-    Outcome outcome = parse_both("<" + name + " k=\"" + value + "\">" + text + "</" + name + ">");
+    Outcome outcome =
+        parse_every_way("<" + name + " k=\"" + value + "\">" + text + "</" + name + ">");
     EXPECT_EQ(render(outcome), "(" + name + "=\"" + text + "\"(@k=\"" + value + "\"))");
     EXPECT_EQ(outcome.err, "");
     // Folded white space: the token holds "ab ab ab ..." across each doubling.
@@ -207,7 +209,7 @@ TEST(MarkupReader, GrowsTheTokenForLongRuns) {
       spaced += "ab \n\t ";
       folded += i ? " ab" : "ab";
     }
-    outcome = parse_both("<p>\n " + spaced + "</p>");
+    outcome = parse_every_way("<p>\n " + spaced + "</p>");
     EXPECT_EQ(render(outcome), "(p=\"" + folded + "\")");
   }
 }
@@ -399,7 +401,7 @@ TEST(MarkupReader, LinesAroundTheReadBufferSize) {
     SCOPED_TRACE(length);
     std::string input = "<r>" + std::string(length - 3, 'x') + "\n<b a=\"" +
                         std::string(length, 'v') + "\"/>" + std::string(length, 'y') + "</r>>";
-    Outcome outcome = parse_both(input);
+    Outcome outcome = parse_every_way(input);
     EXPECT_EQ(outcome.err, "tag is not yet opened at 2:" + std::to_string(2 * length + 14) + "\n");
   }
 }
