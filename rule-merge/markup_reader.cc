@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 #include <string>
 
 namespace {
@@ -40,7 +41,12 @@ void climb(NameTree& tree) {
 
 bool set_value(NameTree& tree, std::string_view value) {
   try {
-    tree.current->value.emplace(value);
+    std::optional<std::string>& held = tree.current->value;
+    if (held) {
+      held->assign(value);  // a later run of text replaces the earlier one in place
+    } else {
+      held.emplace(value);
+    }
   } catch (const std::bad_alloc&) {
     report_no_memory(tree);
     return false;
