@@ -339,6 +339,7 @@ std::unique_ptr<NameTree> markup_parse_text(std::string_view text, FILE* err) {
 }
 
 std::unique_ptr<NameTree> markup_parse_stream(FILE* stream, FILE* err) {
+  if (!stream) return nullptr;  // no stream, as no text, gives no tree
   std::unique_ptr<NameTree> tree = tree_create(err);
   if (!tree) return nullptr;
   char* const line = tree->read_buffer.get();

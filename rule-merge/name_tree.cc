@@ -24,11 +24,45 @@ std::unique_ptr<NameTree> tree_create(FILE* err) {
   return tree;
 }
 
+namespace {
+
+// The last earlier sibling named like `node`, found through the index of its wide
+// parent (which the call first builds when the parent has just become wide), or none.
+// The index is left pointing at `node`. May throw std::bad_alloc.
+TreeNode* index_sibling(NameTree& tree, TreeNode* parent, TreeNode* node) {
+  if (parent->child_count == kIndexedWidth) {
+    for (TreeNode* child = parent->child; child; child = child->next) {
+      tree.sibling_index.insert_or_assign(SiblingKey{parent, child->name}, child);
+    }
+  }
+  auto [entry, added] = tree.sibling_index.try_emplace(SiblingKey{parent, node->name}, node);
+  if (added) return nullptr;
+  TreeNode* same = entry->second;
+  entry->second = node;
+  return same;
+}
+
+// The nearest earlier sibling named like `node`, walking back from `old_last`.
+TreeNode* walk_back_to_sibling(TreeNode* old_last, const TreeNode* node) {
+  for (TreeNode* sibling = old_last; sibling != node; sibling = sibling->prev) {
+    if (sibling->name == node->name) return sibling;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 bool tree_add_child(NameTree& tree, std::string_view name) {
   TreeNode* node = nullptr;
+  TreeNode* same = nullptr;
+  bool indexed = false;
   try {
     node = new TreeNode;
     node->name.assign(name);
+    if (tree.root && tree.current->child_count >= kIndexedWidth) {
+      same = index_sibling(tree, tree.current, node);
+      indexed = true;
+    }
   } catch (const std::bad_alloc&) {
     delete node;
     std::fprintf(tree.err, "no more memory at %d:%d\n", tree.line, tree.column);
@@ -40,6 +74,7 @@ bool tree_add_child(NameTree& tree, std::string_view name) {
   } else {
     TreeNode* parent = tree.current;
     node->parent = parent;
+    if (parent->child_count < UINT32_MAX) ++parent->child_count;
     if (!parent->child) {
       parent->child = node;
       node->prev = node;
@@ -50,12 +85,10 @@ bool tree_add_child(NameTree& tree, std::string_view name) {
       old_last->next = node;
       node->prev = old_last;
       // Number the new node after the nearest earlier sibling of the same name.
-      for (TreeNode* sibling = old_last; sibling != node; sibling = sibling->prev) {
-        if (sibling->name == node->name) {
-          if (sibling->occurrence == 0) sibling->occurrence = 1;
-          node->occurrence = sibling->occurrence + 1;
-          break;
-        }
+      if (!indexed) same = walk_back_to_sibling(old_last, node);
+      if (same) {
+        if (same->occurrence == 0) same->occurrence = 1;
+        node->occurrence = same->occurrence + 1;
       }
     }
   }

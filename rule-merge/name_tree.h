@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 struct TreeNode {
   std::string name;                  // the root's name is the empty string
@@ -24,6 +25,24 @@ struct TreeNode {
   // 0 while no sibling shares the name; otherwise the node's number among the
   // same-named siblings, counting from 1.
   std::int32_t occurrence = 0;
+  std::uint32_t child_count = 0;  // saturates; tells when the children get an index
+};
+
+// Parents with at least this many children find a child's same-named predecessor
+// through the tree's sibling index instead of walking back through the siblings, so
+// that a million differently named siblings cost a million steps, not 10^12.
+constexpr std::uint32_t kIndexedWidth = 32;
+
+struct SiblingKey {
+  const TreeNode* parent;
+  std::string_view name;  // views the node's own name, which never changes
+  bool operator==(const SiblingKey&) const = default;
+};
+
+struct SiblingKeyHash {
+  std::size_t operator()(const SiblingKey& key) const {
+    return std::hash<std::string_view>()(key.name) * 31 + std::hash<const void*>()(key.parent);
+  }
 };
 
 constexpr std::int32_t kReadBufferSize = 256;  // one markup stream line, terminator included
@@ -38,7 +57,9 @@ struct NameTree {
 
   TreeNode* root = nullptr;
   TreeNode* current = nullptr;  // the node under which the next node is added
-  FILE* err = nullptr;          // where this tree and its readers report faults
+  // For each wide parent and child name, the last child of that name.
+  std::unordered_map<SiblingKey, TreeNode*, SiblingKeyHash> sibling_index;
+  FILE* err = nullptr;  // where this tree and its readers report faults
 
   // Markup reader state; created here, used only by the markup reader.
   std::unique_ptr<char[]> read_buffer;

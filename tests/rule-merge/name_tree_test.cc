@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -98,6 +100,44 @@ TEST(NameTree, ReleasesMillionSiblings) {
   EXPECT_EQ(tree->root->prev, tree->root);
   EXPECT_EQ(tree->root->child->prev->occurrence, 500000);
   tree_destroy(std::move(tree));
+}
+
+// Wide parents number their children through an index: the numbers must be the same
+// as those of the walk back through the siblings, for every width around the switch.
+TEST(NameTree, NumbersWideParentsLikeNarrowOnes) {
+  std::mt19937 random(11);
+  for (int width : {31, 32, 33, 34, 64, 200}) {
+    SCOPED_TRACE(width);
+    auto tree = tree_create(stderr);
+    std::vector<std::string> names;
+    for (int i = 0; i < width; ++i)
+      names.push_back(std::string(1, static_cast<char>('a' + random() % 6)));
+    std::vector<std::string_view> views(names.begin(), names.end());
+    add_siblings(*tree, views);
+    // The expected numbers: 0 for a name used once, else the rank among its holders.
+    std::vector<int> expected;
+    for (int i = 0; i < width; ++i) {
+      int before = 0, total = 0;
+      for (int j = 0; j < width; ++j) {
+        if (names[static_cast<std::size_t>(j)] != names[static_cast<std::size_t>(i)]) continue;
+        ++total;
+        if (j < i) ++before;
+      }
+      expected.push_back(total == 1 ? 0 : before + 1);
+    }
+    EXPECT_EQ(occurrences(tree->root), expected);
+  }
+}
+
+TEST(NameTree, MillionDifferentlyNamedSiblingsStayLinear) {
+  auto tree = tree_create(stderr);
+  for (int i = 0; i < 1000000; ++i) {
+    tree->current = tree->root;
+    ASSERT_TRUE(tree_add_child(*tree, "n" + std::to_string(i % 500000)));
+  }
+  EXPECT_EQ(tree->root->child->occurrence, 1);
+  EXPECT_EQ(tree->root->child->prev->occurrence, 2);
+  EXPECT_EQ(tree->root->child->next->occurrence, 1);
 }
 
 TEST(NameTree, ReleasesMixedShapes) {
