@@ -258,7 +258,11 @@ void write_report(FILE* out, const WalkState& state, std::time_t now) {
 }
 
 bool convert_walk(FILE* in, FILE* out, FILE* err, std::string_view prefix) {
-  auto state = std::make_unique<WalkState>();
+  std::unique_ptr<WalkState> state(new (std::nothrow) WalkState);
+  if (!state) {
+    std::fputs("No more memory\n", err);
+    return false;
+  }
   if (!read_walk(in, prefix, *state, err)) return false;
   write_report(out, *state, std::time(nullptr));
   return true;

@@ -125,14 +125,16 @@ bool grow_token(NameTree& tree) {
     report_no_memory(tree);
     return false;
   }
-  const std::int32_t capacity = tree.token_capacity * 2;
+  // A tree handed back by a parse has released its token buffer; feeding it again
+  // starts a fresh one.
+  const std::int32_t capacity = tree.token_capacity > 0 ? tree.token_capacity * 2 : kTokenStartSize;
   char* grown = new (std::nothrow) char[static_cast<std::size_t>(capacity)];
   if (!grown) {
     report_no_memory(tree);
     return false;
   }
-  const std::size_t length = token(tree).size();
-  std::memcpy(grown, tree.token_buffer.get(), length);
+  const std::size_t length = tree.token_buffer ? token(tree).size() : 0;
+  if (length > 0) std::memcpy(grown, tree.token_buffer.get(), length);
   tree.token_buffer.reset(grown);
   tree.token_position = grown + length;
   tree.token_capacity = capacity;

@@ -76,6 +76,20 @@ std::string read_file(const std::string& path) {
   return text.str();
 }
 
+TEST(WalkConverter, TimestampIsLocalTime) {
+  // Three hours east of UTC (POSIX counts the offset the other way round).
+  setenv("TZ", "UTC-3", 1);
+  tzset();
+  FILE* out = std::tmpfile();
+  WalkState state;
+  write_report(out, state, kNow);
+  std::string text = read_stream(out);
+  std::fclose(out);
+  setenv("TZ", "UTC", 1);
+  tzset();
+  EXPECT_TRUE(text.ends_with("\"timestamp\": \"15.11.2023 01:13:20\"}")) << text;
+}
+
 TEST(OidMatch, NeedsADotOrSpaceAfterTheOid) {
   struct Case {
     std::string_view line;

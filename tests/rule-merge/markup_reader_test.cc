@@ -223,6 +223,14 @@ TEST(MarkupReader, ReleasesItsBuffersAfterAParse) {
   EXPECT_EQ(outcome.tree->current, outcome.tree->root);
 }
 
+TEST(MarkupReader, FeedingAFinishedTreeStartsAFreshToken) {
+  Outcome outcome = parse_text("<r>x</r>");
+  ASSERT_TRUE(outcome.tree);
+  for (char c : std::string_view("<s/>")) ASSERT_TRUE(markup_feed(*outcome.tree, c));
+  EXPECT_EQ(outcome.tree->token_capacity, kTokenStartSize);
+  EXPECT_EQ(outcome.tree->root->child->next->name, "s");
+}
+
 TEST(MarkupReader, EmptyInput) {
   // An empty text is refused at once; an empty stream reads as an empty document.
   Outcome text = parse_text("");
