@@ -17,7 +17,7 @@ constexpr char kUsage[] =
     "directory. A '#' comment line just above a rule line names the rule.\n"
     "\n"
     "Exit status: 0 when the document was written (or has no rule array), 1 when\n"
-    "the document is refused or standard output cannot be written.\n";
+    "the document is refused, memory runs out or standard output cannot be written.\n";
 
 // Standard output is checked once, at the end: a full disk must not look like success.
 int finish(bool ok) {

@@ -7,7 +7,9 @@
 #include "config_scanner.h"
 #include "rule_collector.h"
 
-bool merge_document(std::string_view document, FILE* out, FILE* err) {
+namespace {
+
+bool merge(std::string_view document, FILE* out, FILE* err) {
   std::optional<ScanResult> scan = scan_config(document, err);
   if (!scan) return false;
   if (!scan->insertion_point) return true;  // no rule array: nothing to write
@@ -15,13 +17,19 @@ bool merge_document(std::string_view document, FILE* out, FILE* err) {
   // The array itself tells whether the first inserted object follows a value.
   bool first_rule = !value_precedes(document, point);
   std::fwrite(document.data(), 1, point, out);
+  collect_rules(first_rule, out, err);
+  std::fwrite(document.data() + point, 1, document.size() - point, out);
+  return true;
+}
+
+}  // namespace
+
+bool merge_document(std::string_view document, FILE* out, FILE* err) {
   try {
-    collect_rules(first_rule, out, err);
+    return merge(document, out, err);
   } catch (const std::bad_alloc&) {
-    // A rule line too long to hold: the output is cut short, so the run fails.
+    // Most likely a rule line too long to hold; any output is cut short.
     std::fputs("No more memory\n", err);
     return false;
   }
-  std::fwrite(document.data() + point, 1, document.size() - point, out);
-  return true;
 }

@@ -115,10 +115,6 @@ std::size_t escaped_name_length(std::string_view name) {
                            name.begin(), name.end(), [](char c) { return c == '\\' || c == '"'; }));
 }
 
-}  // namespace
-
-namespace {
-
 char* put_escape(char* out, char c) {
   const std::array<char, 7>& escape = kEscapes[static_cast<unsigned char>(c)];
   std::size_t length = escape[1] == 'u' ? 6 : 2;
@@ -163,6 +159,11 @@ char* escape_into(char* out, std::string_view text) {
 }
 
 constexpr std::size_t kMaxEscapeLength = 6;  // \u00XX
+// Room for one rule object of a usual line, or a 64 KiB piece of a longer one; always
+// more than the head of an object, whose name is at most 999 characters escaped for
+// quotes and backslashes (six bytes each once control bytes are escaped too).
+constexpr std::size_t kRecordSize = kMaxEscapeLength * (std::size_t{1} << 16);
+static_assert(kRecordSize > 64 + kMaxEscapeLength * kMaxRuleNameLength);
 
 }  // namespace
 
@@ -173,12 +174,11 @@ void append_json_escaped(std::string& escaped, std::string_view text) {
   escaped.resize(static_cast<std::size_t>(end - escaped.data()));
 }
 
-bool collect_file_rules(int fd, bool first_rule, FILE* out) {
+bool collect_file_rules(int fd, bool first_rule, FILE* out, bool* read_failed) {
   LineReader reader;
   reader.fd = fd;
-  std::string name;                // the pending rule name, escaped; empty when there is none
-  std::unique_ptr<char[]> record;  // one rule object, put together to go out in one write
-  std::size_t record_capacity = 0;
+  std::string name;  // the pending rule name, escaped; empty when there is none
+  std::unique_ptr<char[]> record(new char[kRecordSize]);
   std::string_view line;
   while (next_line(reader, line)) {
     std::size_t start = 0;
@@ -197,25 +197,31 @@ bool collect_file_rules(int fd, bool first_rule, FILE* out) {
       name.clear();
       if (escaped_name_length(comment) <= kMaxRuleNameLength) append_json_escaped(name, comment);
     } else {
-      // The object: "%s{"name":"%s","enabled":false,"raw":"%s"}".
-      std::size_t room = 1 + kNameHead.size() + name.size() + kRawHead.size() +
-                         kMaxEscapeLength * whole.size() + kTail.size();
-      if (room > record_capacity) {
-        record_capacity = std::max(room, 2 * record_capacity);
-        record.reset(new char[record_capacity]);
-      }
-      char* cursor = record.get();
+      // The object: "%s{"name":"%s","enabled":false,"raw":"%s"}", put together in the
+      // record buffer; a raw line too long for it goes out in several writes.
+      char* const begin = record.get();
+      char* const limit = begin + kRecordSize - kTail.size();
+      char* cursor = begin;
       if (!first_rule) *cursor++ = ',';
       cursor = put(cursor, kNameHead);
       cursor = put(cursor, name);
       cursor = put(cursor, kRawHead);
-      cursor = escape_into(cursor, whole);
+      for (std::string_view rest = whole;;) {
+        std::size_t fits = static_cast<std::size_t>(limit - cursor) / kMaxEscapeLength;
+        std::string_view piece = rest.substr(0, fits);
+        cursor = escape_into(cursor, piece);
+        rest.remove_prefix(piece.size());
+        if (rest.empty()) break;
+        std::fwrite(begin, 1, static_cast<std::size_t>(cursor - begin), out);
+        cursor = begin;
+      }
       cursor = put(cursor, kTail);
-      std::fwrite(record.get(), 1, static_cast<std::size_t>(cursor - record.get()), out);
+      std::fwrite(begin, 1, static_cast<std::size_t>(cursor - begin), out);
       first_rule = false;
       name.clear();
     }
   }
+  if (read_failed) *read_failed = reader.failed;
   return first_rule;
 }
 
@@ -253,6 +259,15 @@ bool read_names(int fd, Frame& frame) {
   return true;
 }
 
+// True when ".." can be opened from the directory at `fd`, which the walk needs to
+// return from it; a directory that cannot be searched fails this.
+bool can_climb_back(int fd) {
+  int parent = openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (parent < 0) return false;
+  close(parent);
+  return true;
+}
+
 bool open_frame(int fd, std::size_t path_length, Frame& frame) {
   struct stat st;
   if (fstat(fd, &st) != 0 || !read_names(fd, frame)) return false;
@@ -280,7 +295,9 @@ void collect_entry_rules(int dir_fd, const std::string& name, const std::string&
     return;
   }
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    first_rule = collect_file_rules(fd, first_rule, out);
+    bool read_failed = false;
+    first_rule = collect_file_rules(fd, first_rule, out, &read_failed);
+    if (read_failed) report(err, path);  // the rules before the failure are kept
   }
   close(fd);
 }
@@ -291,8 +308,9 @@ bool collect_rules(bool first_rule, FILE* out, FILE* err) {
   std::string path = "tmp";
   int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
-    // No tmp/, or a tmp that is not a directory: no rules and nothing to say.
-    if (errno != ENOENT && errno != ENOTDIR) report(err, path + "/");
+    // No tmp/, or a tmp that is not a directory (a link loop included): no rules and
+    // nothing to say.
+    if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) report(err, path + "/");
     return first_rule;
   }
   // Only the directory being listed is open; climbing back goes through "..", checked
@@ -335,7 +353,8 @@ bool collect_rules(bool first_rule, FILE* out, FILE* err) {
     if (S_ISDIR(st.st_mode)) {
       int child = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       Frame next;
-      if (child < 0 || !open_frame(child, path.size(), next)) {
+      if (child < 0 || !can_climb_back(child) || !open_frame(child, path.size(), next)) {
+        // Unreadable, or readable but not searchable: none of its entries can be read.
         report(err, path);
         if (child >= 0) close(child);
         continue;

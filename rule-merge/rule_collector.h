@@ -16,8 +16,9 @@ constexpr std::size_t kMaxRuleNameLength = 999;  // longer comment names give no
 bool collect_rules(bool first_rule, FILE* out, FILE* err);
 
 // Writes the rule objects for the lines read from the open descriptor `fd`.
-// Returns the flag after writing.
-bool collect_file_rules(int fd, bool first_rule, FILE* out);
+// Returns the flag after writing; `read_failed`, when given, tells whether reading
+// stopped on an error rather than at the end of the file.
+bool collect_file_rules(int fd, bool first_rule, FILE* out, bool* read_failed = nullptr);
 
 // Appends `text` to `escaped` as the inside of a JSON string: backslashes and quotes
 // get a backslash, bytes below 0x20 become \b \t \n \f \r or \u00XX, all else as read.

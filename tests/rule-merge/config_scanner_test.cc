@@ -60,6 +60,8 @@ TEST(ConfigScanner, ReportsEachFaultWithItsOffset) {
       // Members and further array objects need an enclosing object.
       {"\"a\":1", "no enclosing object at 3\n"},
       {"{},{}", "no enclosing object at 3\n"},
+      // A name too long is found before the missing object around it.
+      {"\"" + long_name + "\":1", "too long name " + long_name + " at 42\n"},
       {"[{},{}]", "no enclosing object at 4\n"},
   };
   for (const Case& c : cases) {

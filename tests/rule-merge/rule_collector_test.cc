@@ -2,6 +2,7 @@
 // whole lines of any length, and the JSON the objects form.
 #include "rule_collector.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -75,6 +76,18 @@ TEST(RuleCollector, TurnsLinesIntoNamedRuleObjects) {
     SCOPED_TRACE(testing::PrintToString(c.file));
     EXPECT_EQ(collect(c.file), c.expected);
   }
+}
+
+TEST(RuleCollector, TellsWhenReadingFails) {
+  // A directory opens but cannot be read: the error must not pass for an empty file.
+  int fd = open(".", O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  bool failed = false;
+  FILE* out = std::tmpfile();
+  EXPECT_TRUE(collect_file_rules(fd, true, out, &failed));
+  EXPECT_TRUE(failed);
+  std::fclose(out);
+  close(fd);
 }
 
 TEST(RuleCollector, FirstRuleFalseGivesLeadingComma) {

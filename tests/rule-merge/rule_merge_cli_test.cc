@@ -2,9 +2,12 @@
 // a tmp/, with standard output, standard error and exit status compared exactly.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -147,10 +150,19 @@ TEST(RuleMergeCli, ListsLinksAndSpecialFilesSafely) {
   ASSERT_EQ(symlink("missing", (tmp + "dangling").c_str()), 0);
   ASSERT_EQ(symlink("loop", (tmp + "loop").c_str()), 0);
   ASSERT_EQ(mkfifo((tmp + "fifo").c_str(), 0644), 0);  // opening it would wait forever
+  int listening = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string socket_path = tmp + "socket";
+  ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+  std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
+  ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(symlink("fifo", (tmp + "fifo-link").c_str()), 0);
   std::string expected =
       "{\"enabled\":false,\"rule\":[" + rule("", "linked") + "," + rule("", "x") + "]}";
   expect_result(rule_merge(dir), expected, "failed to open tmp/dangling\nfailed to open tmp/loop\n",
                 0);
+  close(listening);
 }
 
 TEST(RuleMergeCli, ReportsUnreadableEntriesAndGoesOn) {
@@ -158,15 +170,19 @@ TEST(RuleMergeCli, ReportsUnreadableEntriesAndGoesOn) {
   dir.write("tmp/a", "a\n");
   dir.write("tmp/locked/hidden", "hidden\n");
   dir.write("tmp/secret", "secret\n");
+  dir.write("tmp/shut/inside", "inside\n");  // readable, but cannot be entered
   dir.write("tmp/z", "z\n");
   ASSERT_EQ(chmod((dir.path + "/tmp/secret").c_str(), 0), 0);
   ASSERT_EQ(chmod((dir.path + "/tmp/locked").c_str(), 0), 0);
+  ASSERT_EQ(chmod((dir.path + "/tmp/shut").c_str(), 0444), 0);
   RunOptions options;
   options.drop_root = true;
   ProcessResult r = rule_merge(dir, {}, options);
   std::string expected =
       "{\"enabled\":false,\"rule\":[" + rule("", "a") + "," + rule("", "z") + "]}";
-  expect_result(r, expected, "failed to open tmp/locked\nfailed to open tmp/secret\n", 0);
+  expect_result(r, expected,
+                "failed to open tmp/locked\nfailed to open tmp/secret\nfailed to open tmp/shut\n",
+                0);
 }
 
 TEST(RuleMergeCli, PathsWithUnusualBytes) {
