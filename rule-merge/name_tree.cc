@@ -57,17 +57,23 @@ bool tree_add_child(NameTree& tree, std::string_view name) {
   TreeNode* same = nullptr;
   bool indexed = false;
   try {
-    node = new TreeNode;
+    if (tree.nodes_left == 0) {
+      auto block = std::make_unique<TreeNode[]>(kNodeBlockSize);
+      tree.node_blocks.push_back(std::move(block));
+      tree.nodes_left = kNodeBlockSize;
+    }
+    // The next free node; it is taken only once nothing below can fail.
+    node = &tree.node_blocks.back()[kNodeBlockSize - tree.nodes_left];
     node->name.assign(name);
     if (tree.root && tree.current->child_count >= kIndexedWidth) {
       same = index_sibling(tree, tree.current, node);
       indexed = true;
     }
   } catch (const std::bad_alloc&) {
-    delete node;
     std::fprintf(tree.err, "no more memory at %d:%d\n", tree.line, tree.column);
     return false;
   }
+  --tree.nodes_left;
   if (!tree.root) {
     // The future root: no parent, and its own ring.
     node->prev = node;
@@ -111,7 +117,9 @@ void node_free_chain(TreeNode* node) {
     }
     TreeNode* after = node->next;
     TreeNode* parent = node->parent;
-    delete node;
+    node->name = std::string();
+    node->value.reset();
+    node->next = nullptr;
     if (after) {
       node = after;
     } else if (parent != stop) {

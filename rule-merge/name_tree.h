@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 struct TreeNode {
   std::string name;                  // the root's name is the empty string
@@ -48,6 +49,9 @@ struct SiblingKeyHash {
 constexpr std::int32_t kReadBufferSize = 256;  // one markup stream line, terminator included
 constexpr std::int32_t kTokenStartSize = 256;  // the markup token buffer doubles from here
 
+// Nodes are made in blocks of this many: one allocation, and one release, for many.
+constexpr std::size_t kNodeBlockSize = 1024;
+
 struct NameTree {
   NameTree() = default;
   NameTree(const NameTree&) = delete;
@@ -57,6 +61,9 @@ struct NameTree {
 
   TreeNode* root = nullptr;
   TreeNode* current = nullptr;  // the node under which the next node is added
+  // The storage of every node, released with the tree.
+  std::vector<std::unique_ptr<TreeNode[]>> node_blocks;
+  std::size_t nodes_left = 0;  // unused nodes at the end of the last block
   // For each wide parent and child name, the last child of that name.
   std::unordered_map<SiblingKey, TreeNode*, SiblingKeyHash> sibling_index;
   FILE* err = nullptr;  // where this tree and its readers report faults
@@ -86,6 +93,7 @@ bool tree_add_child(NameTree& tree, std::string_view name);
 // Releases a tree; accepts none.
 void tree_destroy(std::unique_ptr<NameTree> tree);
 
-// Releases `node`, every sibling after it through `next`, and all their descendants.
+// Releases the names and values of `node`, every sibling after it through `next`, and
+// all their descendants, and unlinks them; their storage goes with the tree's blocks.
 // Iterative: the stack never grows with the depth of the tree.
 void node_free_chain(TreeNode* node);
