@@ -179,19 +179,20 @@ std::string model_report(const Model& model, bool fully) {
 }
 
 void check_state(const WalkState& state) {
-  bool free_seen = false;
-  for (std::size_t slot = 0; slot < kMaxRows; ++slot) {
-    std::int32_t row = state.slots.row[slot];
-    expect(row >= 0, "row numbers are positive");
-    if (row == 0) free_seen = true;
-    expect(row == 0 || !free_seen, "slots fill without gaps");
-    for (std::size_t other = 0; other < slot; ++other) {
-      expect(row == 0 || state.slots.row[other] != row, "each row holds one slot");
-    }
-    for (std::size_t column = 0; column < kMaxColumns; ++column) {
-      bool is_column = column < column_table.size() && column_table[column].depth < 0;
-      expect(!state.cells.cell[column][slot] || (row != 0 && is_column),
-             "no cell outside the rows and columns");
+  const std::vector<std::int32_t>& rows = state.slots.row;
+  expect(rows.size() <= kDefaultMaxRows, "no more rows than the limit");
+  expect(state.slots.slot_of.size() == rows.size(), "each row holds one slot");
+  for (std::size_t slot = 0; slot < rows.size(); ++slot) {
+    expect(rows[slot] > 0, "row numbers are positive");
+    auto found = state.slots.slot_of.find(rows[slot]);
+    expect(found != state.slots.slot_of.end() && found->second == slot, "each row holds one slot");
+  }
+  const std::vector<std::unique_ptr<RowCells>>& cells = state.cells.cells;
+  expect(cells.size() <= rows.size(), "no cells outside the rows");
+  for (const std::unique_ptr<RowCells>& row : cells) {
+    if (!row) continue;
+    for (std::size_t column = 0; column < column_table.size(); ++column) {
+      expect(!row->value[column] || column_table[column].depth < 0, "no cell outside the columns");
     }
   }
 }

@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
       std::fputs("iftable-json " RULE_TOOLS_VERSION "\n", stdout);
       break;
     case Action::kConvert:
-      ok = convert_walk(stdin, stdout, stderr, arguments->prefix);
+      ok = convert_walk(stdin, stdout, stderr, arguments->prefix, arguments->max_rows);
       break;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

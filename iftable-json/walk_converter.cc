@@ -64,16 +64,21 @@ std::int32_t column_row(std::string_view line, const ColumnEntry& entry) {
   return row_from_digits(text.substr(i));
 }
 
-// The slot holding `row`, or the first free slot, which then takes it; -1 when all are taken.
-int claim_slot(RowSlots& slots, std::int32_t row) {
-  for (std::size_t k = 0; k < kMaxRows; ++k) {
-    if (slots.row[k] == row) return static_cast<int>(k);
-    if (slots.row[k] == 0) {
-      slots.row[k] = row;
-      return static_cast<int>(k);
-    }
+// The slot holding `row`, or a new slot, which then takes it; -1 when `row` would be
+// one row more than the limit. Throws std::bad_alloc when a new slot finds no memory.
+std::int64_t claim_slot(RowSlots& slots, std::int32_t row) {
+  auto found = slots.slot_of.find(row);
+  if (found != slots.slot_of.end()) return found->second;
+  if (slots.row.size() >= slots.limit) return -1;
+  std::uint32_t slot = static_cast<std::uint32_t>(slots.row.size());
+  slots.row.push_back(row);
+  try {
+    slots.slot_of.emplace(row, slot);
+  } catch (const std::bad_alloc&) {
+    slots.row.pop_back();
+    throw;
   }
-  return -1;
+  return slot;
 }
 
 // The value after the "<oid> = <TYPE>: " that ends at `colon`: the line ending is
@@ -89,6 +94,19 @@ std::string_view value_text(std::string_view line, std::size_t colon) {
     if (value.ends_with('"')) value.remove_suffix(1);
   }
   return value;
+}
+
+// The number of rows -m allows: a whole decimal number from 1 to kLargestMaxRows.
+std::optional<std::size_t> row_limit(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  std::size_t rows = 0;
+  for (char c : text) {
+    if (!is_digit(c)) return std::nullopt;
+    rows = rows * 10 + static_cast<std::size_t>(c - '0');
+    if (rows > kLargestMaxRows) return std::nullopt;
+  }
+  if (rows == 0) return std::nullopt;
+  return rows;
 }
 
 bool no_memory(FILE* err) {
@@ -132,16 +150,19 @@ void write_json_text(FILE* out, std::string_view value) {
 }  // namespace
 
 const char kUsage[] =
-    "usage: iftable-json [-p <prefix>]\n"
+    "usage: iftable-json [-p <prefix>] [-m <rows>]\n"
     "Reads a walk of the interface table (snmpwalk output, OIDs as iso.3.6.1...) from\n"
     "standard input and writes a JSON report of the interfaces whose description\n"
     "begins with \"en\" to standard output.\n"
-    "  -p <prefix>  read only lines whose OID begins with <prefix>\n"
-    "               (default iso.3.6.1.2.1.2.2)\n"
-    "  -h, --help   show this text\n"
-    "  --version    show the version\n"
+    "  -p <prefix>            read only lines whose OID begins with <prefix>\n"
+    "                         (default iso.3.6.1.2.1.2.2)\n"
+    "  -m, --max-rows <rows>  keep up to <rows> interfaces, 1 to 1000000 (default 16);\n"
+    "                         one more ends the run with \"Too many rows\"\n"
+    "  -h, --help             show this text\n"
+    "  --version              show the version\n"
     "Exit status: 0 when the report was written, 1 when it was not (too many\n"
-    "interfaces, no more memory, a read or write error), 255 for an unknown argument.\n";
+    "interfaces, no more memory, a read or write error), 255 for an unknown argument\n"
+    "or a bad row limit.\n";
 
 bool oid_match(std::string_view line, std::string_view oid) {
   return line.size() > oid.size() && line.starts_with(oid) &&
@@ -167,15 +188,18 @@ bool take_line(std::string_view line, std::string_view prefix, WalkState& state,
   std::size_t colon = line.find(": ");
   if (row <= 0) return true;
 
-  int slot = claim_slot(state.slots, row);
-  if (slot < 0) {
-    std::fputs("Too many rows\n", err);
-    return false;
-  }
-  if (column < 0 || colon == std::string_view::npos) return true;
   try {
-    state.cells.cell[static_cast<std::size_t>(column)][static_cast<std::size_t>(slot)] =
-        std::string(value_text(line, colon));
+    std::int64_t slot = claim_slot(state.slots, row);
+    if (slot < 0) {
+      std::fputs("Too many rows\n", err);
+      return false;
+    }
+    if (column < 0 || colon == std::string_view::npos) return true;
+    std::vector<std::unique_ptr<RowCells>>& cells = state.cells.cells;
+    if (cells.size() <= static_cast<std::size_t>(slot)) cells.resize(state.slots.row.size());
+    std::unique_ptr<RowCells>& row_cells = cells[static_cast<std::size_t>(slot)];
+    if (!row_cells) row_cells = std::make_unique<RowCells>();
+    row_cells->value[static_cast<std::size_t>(column)] = std::string(value_text(line, colon));
   } catch (const std::bad_alloc&) {
     return no_memory(err);
   }
@@ -231,21 +255,30 @@ bool read_walk(FILE* in, std::string_view prefix, WalkState& state, FILE* err) {
   }
 }
 
+const std::optional<std::string>* cell_value(const WalkState& state, std::size_t column,
+                                             std::size_t slot) {
+  const std::vector<std::unique_ptr<RowCells>>& cells = state.cells.cells;
+  if (slot >= cells.size() || !cells[slot] || column >= column_table.size()) return nullptr;
+  const std::optional<std::string>& value = cells[slot]->value[column];
+  return value ? &value : nullptr;
+}
+
 void write_report(FILE* out, const WalkState& state, std::time_t now) {
   std::fputc('{', out);
   for (std::size_t column = kFirstReportColumn; column < column_table.size(); ++column) {
     std::string_view name = column_table[column].name;
     std::fprintf(out, "\"%s\":[", make_identifier(name).data());
     bool first = true;
-    for (std::size_t slot = 0; slot < kMaxRows && state.slots.row[slot] != 0; ++slot) {
-      const std::optional<std::string>& descr = state.cells.cell[kDescrColumn][slot];
-      if (!descr || !descr->starts_with("en")) continue;
+    for (std::size_t slot = 0; slot < state.slots.row.size(); ++slot) {
+      const std::optional<std::string>* descr = cell_value(state, kDescrColumn, slot);
+      if (!descr || !(*descr)->starts_with("en")) continue;
       if (!first) std::fputc(',', out);
       first = false;
       std::fprintf(out, "{\"inner_index\":%d,\"inner_%s\":\"", static_cast<int>(slot) + 1,
                    make_identifier(name).data());
-      const std::optional<std::string>& value = state.cells.cell[column][slot];
-      if (value) write_json_text(out, *value);
+      if (const std::optional<std::string>* value = cell_value(state, column, slot)) {
+        write_json_text(out, **value);
+      }
       std::fputs("\"}", out);
     }
     std::fputs("],", out);
@@ -257,12 +290,10 @@ void write_report(FILE* out, const WalkState& state, std::time_t now) {
   std::fprintf(out, "\"timestamp\": \"%s\"}", stamp);
 }
 
-bool convert_walk(FILE* in, FILE* out, FILE* err, std::string_view prefix) {
+bool convert_walk(FILE* in, FILE* out, FILE* err, std::string_view prefix, std::size_t max_rows) {
   std::unique_ptr<WalkState> state(new (std::nothrow) WalkState);
-  if (!state) {
-    std::fputs("No more memory\n", err);
-    return false;
-  }
+  if (!state) return no_memory(err);
+  state->slots.limit = max_rows;
   if (!read_walk(in, prefix, *state, err)) return false;
   write_report(out, *state, std::time(nullptr));
   return true;
@@ -274,6 +305,13 @@ std::optional<Arguments> parse_arguments(int argc, const char* const* argv, FILE
     std::string_view arg = argv[i];
     if (arg == "-p" && i + 1 < argc) {
       arguments.prefix = argv[++i];
+    } else if ((arg == "-m" || arg == "--max-rows") && i + 1 < argc) {
+      std::optional<std::size_t> rows = row_limit(argv[++i]);
+      if (!rows) {
+        std::fprintf(err, "bad row limit %s\n", argv[i]);
+        return std::nullopt;
+      }
+      arguments.max_rows = *rows;
     } else if (arg == "-h" || arg == "--help") {
       arguments.action = Action::kHelp;
       return arguments;

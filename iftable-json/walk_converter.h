@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 struct ColumnEntry {
   std::string_view oid;
@@ -46,26 +49,38 @@ inline constexpr std::array<ColumnEntry, 22> column_table = {{
     {"iso.3.6.1.2.1.2.2.1.21", "ifOutQLen", -1},
 }};
 
-inline constexpr int kDescrColumn = 3;          // ifDescr decides which rows are written
-inline constexpr int kFirstReportColumn = 2;    // the report starts at ifIndex
-inline constexpr std::size_t kMaxRows = 16;     // interfaces kept; a 17th discards the report
-inline constexpr std::size_t kMaxColumns = 24;  // room in the cell matrix, more than the table uses
-static_assert(column_table.size() <= kMaxColumns);
+inline constexpr int kDescrColumn = 3;                   // ifDescr decides which rows are written
+inline constexpr int kFirstReportColumn = 2;             // the report starts at ifIndex
+inline constexpr std::size_t kDefaultMaxRows = 16;       // interfaces kept unless -m says otherwise
+inline constexpr std::size_t kLargestMaxRows = 1000000;  // the most -m accepts
 
-// Row numbers in order of first appearance; 0 marks a free slot, and slots fill without gaps.
+// Row numbers in order of first appearance: slot k holds the k-th distinct row met.
+// Slots are taken one by one as rows appear, so their memory follows the rows used,
+// whatever the limit.
 struct RowSlots {
-  std::array<std::int32_t, kMaxRows> row{};
+  std::vector<std::int32_t> row;
+  std::unordered_map<std::int32_t, std::uint32_t> slot_of;  // row number -> slot
+  std::size_t limit = kDefaultMaxRows;                      // a row beyond it ends the reading
 };
 
-// cell[column][slot]: the value text of that column for that row, or none.
+// The values of one row by column index of `column_table`, none where the walk gave none.
+struct RowCells {
+  std::array<std::optional<std::string>, column_table.size()> value;
+};
+
+// cells[slot]: the values of the row in that slot, made when the first one is stored.
 struct CellMatrix {
-  std::array<std::array<std::optional<std::string>, kMaxRows>, kMaxColumns> cell;
+  std::vector<std::unique_ptr<RowCells>> cells;
 };
 
 struct WalkState {
   RowSlots slots;
   CellMatrix cells;
 };
+
+// The value of cell [column][slot], or none.
+const std::optional<std::string>* cell_value(const WalkState& state, std::size_t column,
+                                             std::size_t slot);
 
 // True when `line` begins with `oid` and the character right after it is '.' or ' '.
 bool oid_match(std::string_view line, std::string_view oid);
@@ -84,18 +99,21 @@ void write_report(FILE* out, const WalkState& state, std::time_t now);
 
 // Reads the walk from `in` and writes the report to `out`, stamped with the current
 // time. Returns false, with nothing written to `out`, after writing one message to `err`.
-bool convert_walk(FILE* in, FILE* out, FILE* err, std::string_view prefix);
+bool convert_walk(FILE* in, FILE* out, FILE* err, std::string_view prefix,
+                  std::size_t max_rows = kDefaultMaxRows);
 
 enum class Action { kConvert, kHelp, kVersion };
 
 struct Arguments {
   Action action = Action::kConvert;
   std::string_view prefix = column_table[0].oid;
+  std::size_t max_rows = kDefaultMaxRows;
 };
 
-// Reads the command line in order: "-p <prefix>" (a later one wins), "-h"/"--help"
-// and "--version" (each ends the reading). Returns none after writing
-// "unknown %s\n" with the first argument it refuses.
+// Reads the command line in order: "-p <prefix>" and "-m"/"--max-rows <rows>" (a later
+// one wins), "-h"/"--help" and "--version" (each ends the reading). Returns none after
+// writing "unknown %s\n" with the first argument it refuses, or "bad row limit %s\n"
+// when the rows are not a whole number from 1 to kLargestMaxRows.
 std::optional<Arguments> parse_arguments(int argc, const char* const* argv, FILE* err);
 
 extern const char kUsage[];

@@ -13,8 +13,8 @@
 #include <string>
 
 #include "process.h"
-#include "walk_converter.h"
 #include "report_text.h"
+#include "walk_converter.h"
 
 namespace {
 
@@ -97,6 +97,10 @@ TEST(IftableJsonCli, RefusesUnknownArgumentsBeforeReading) {
       {{"-p"}, "unknown -p\n"},
       {{"-p", "iso.3", "walk.txt"}, "unknown walk.txt\n"},
       {{"--verbose", "-h"}, "unknown --verbose\n"},
+      {{"-m"}, "unknown -m\n"},
+      {{"-m", "0"}, "bad row limit 0\n"},
+      {{"--max-rows", "1000001"}, "bad row limit 1000001\n"},
+      {{"-m", "sixteen", "-h"}, "bad row limit sixteen\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.err);
@@ -127,15 +131,37 @@ TEST(IftableJsonCli, HelpAndVersion) {
   }
 }
 
-TEST(IftableJsonCli, SeventeenthRowEndsWithStatusOne) {
+// A walk as a container host gives it: many interfaces, few of them "en".
+std::string host_walk(int interfaces) {
   std::string walk;
-  for (int row = 1; row <= 17; ++row) {
-    walk += "iso.3.6.1.2.1.2.2.1.2." + std::to_string(row) + " = STRING: \"en\"\n";
+  for (int row = 1; row <= interfaces; ++row) {
+    walk += "iso.3.6.1.2.1.2.2.1.1." + std::to_string(row) + " = INTEGER: " + std::to_string(row) +
+            "\n";
   }
-  ProcessResult result = run({}, walk);
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "Too many rows\n");
+  for (int row = 1; row <= interfaces; ++row) {
+    std::string name = row == 7 ? "enp0s3" : row == 33 ? "ens4" : "veth" + std::to_string(row);
+    walk += "iso.3.6.1.2.1.2.2.1.2." + std::to_string(row) + " = STRING: \"" + name + "\"\n";
+  }
+  return walk;
+}
+
+TEST(IftableJsonCli, RowLimit) {
+  std::string head = report_head({{7, {{"ifIndex", "7"}, {"ifDescr", "enp0s3"}}},
+                                  {33, {{"ifIndex", "33"}, {"ifDescr", "ens4"}}}});
+  expect_report(run({"--max-rows", "64"}, host_walk(40)), head);
+  expect_report(run({"-m", "40"}, host_walk(40)), head);
+
+  struct Case {
+    std::vector<std::string> args;
+    int interfaces;
+  } over[] = {{{}, 17}, {{}, 40}, {{"-m", "39"}, 40}, {{"-m", "64"}, 65}};
+  for (const Case& c : over) {
+    SCOPED_TRACE(c.interfaces);
+    ProcessResult result = run(c.args, host_walk(c.interfaces));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Too many rows\n");
+  }
 }
 
 TEST(IftableJsonCli, WriteErrorEndsWithStatusOne) {
@@ -146,6 +172,21 @@ TEST(IftableJsonCli, WriteErrorEndsWithStatusOne) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "write error\n");
   }
+}
+
+// The table takes memory for the rows a walk uses, not for the rows -m allows.
+TEST(IftableJsonCli, LargeRowLimitCostsNothingUntilUsed) {
+#ifdef RULE_TOOLS_SANITIZED
+  GTEST_SKIP() << "the sanitizers reserve terabytes of address space: no RLIMIT_AS under them";
+#endif
+  signal(SIGPIPE, SIG_IGN);
+  RunOptions options;
+  options.input = host_walk(40);
+  options.env = {"TZ=UTC"};
+  options.address_space_limit = 64 << 20;
+  ProcessResult result = run_process({kBinary, "-m", "1000000"}, options);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
 }
 
 // Runs the program with its address space limited to `limit` bytes, feeding `head`

@@ -37,7 +37,8 @@ std::string read_stream(FILE* f) {
 }
 
 // Runs the reading and, when it succeeds, the report at kNow in UTC.
-Converted convert(std::string_view input, std::string_view prefix = kTable) {
+Converted convert(std::string_view input, std::string_view prefix = kTable,
+                  std::size_t max_rows = kDefaultMaxRows) {
   setenv("TZ", "UTC", 1);
   tzset();
   FILE* in = std::tmpfile();
@@ -47,6 +48,7 @@ Converted convert(std::string_view input, std::string_view prefix = kTable) {
   std::rewind(in);
   Converted result;
   auto state = std::make_unique<WalkState>();
+  state->slots.limit = max_rows;
   result.ok = read_walk(in, prefix, *state, err);
   if (result.ok) write_report(out, *state, kNow);
   result.out = read_stream(out);
@@ -197,21 +199,28 @@ TEST(WalkConverter, LaterValueReplacesEarlier) {
   EXPECT_EQ(result.out, report({{1, {{"ifDescr", "en3"}}}}));
 }
 
-TEST(WalkConverter, AcceptsSixteenRowsAndRefusesTheSeventeenth) {
-  std::string walk;
-  std::vector<ReportRow> rows;
-  for (int row = 1; row <= 16; ++row) {
-    walk += descr(row * 10, "en" + std::to_string(row));
-    rows.push_back({row, {{"ifDescr", "en" + std::to_string(row)}}});
-  }
-  Converted sixteen = convert(walk);
-  EXPECT_TRUE(sixteen.ok);
-  EXPECT_EQ(sixteen.out, report(rows));
+// The limit is 16 rows unless -m sets another; one row more discards the report.
+TEST(WalkConverter, AcceptsRowsUpToTheLimitAndRefusesOneMore) {
+  for (std::size_t limit : {std::size_t{1}, std::size_t{16}, std::size_t{40}, std::size_t{300}}) {
+    SCOPED_TRACE(limit);
+    std::string walk;
+    std::vector<ReportRow> rows;
+    for (int row = 1; row <= static_cast<int>(limit); ++row) {
+      walk += descr(row * 10, "en" + std::to_string(row));
+      rows.push_back({row, {{"ifDescr", "en" + std::to_string(row)}}});
+    }
+    Converted full = convert(walk, kTable, limit);
+    EXPECT_TRUE(full.ok);
+    EXPECT_EQ(full.out, report(rows));
 
-  Converted seventeen = convert(walk + descr(5, "en17"));
-  EXPECT_FALSE(seventeen.ok);
-  EXPECT_EQ(seventeen.err, "Too many rows\n");
-  EXPECT_EQ(seventeen.out, "");
+    // A row already held is no new row; row 5 is new to every walk above.
+    Converted again = convert(walk + descr(10, "en-again"), kTable, limit);
+    EXPECT_TRUE(again.ok);
+    Converted over = convert(walk + descr(5, "en-over"), kTable, limit);
+    EXPECT_FALSE(over.ok);
+    EXPECT_EQ(over.err, "Too many rows\n");
+    EXPECT_EQ(over.out, "");
+  }
 }
 
 // ifLastChange (.9) and ifSpecific (.22) keep no value, but their rows take slots.
@@ -430,6 +439,7 @@ struct ArgumentCase {
   Action action;
   std::string prefix;
   std::string err;  // set when the arguments are refused
+  std::size_t max_rows = kDefaultMaxRows;
 };
 
 TEST(ParseArguments, TakesArgumentsInOrder) {
@@ -450,6 +460,26 @@ TEST(ParseArguments, TakesArgumentsInOrder) {
       {{"walk.txt"}, Action::kConvert, "", "unknown walk.txt\n"},
       {{""}, Action::kConvert, "", "unknown \n"},
       {{"--p", "x"}, Action::kConvert, "", "unknown --p\n"},
+      {{"-m", "64"}, Action::kConvert, "iso.3.6.1.2.1.2.2", "", 64},
+      {{"--max-rows", "1"}, Action::kConvert, "iso.3.6.1.2.1.2.2", "", 1},
+      {{"-m", "1000000"}, Action::kConvert, "iso.3.6.1.2.1.2.2", "", 1000000},
+      {{"-m", "0016"}, Action::kConvert, "iso.3.6.1.2.1.2.2", "", 16},
+      {{"-m", "3", "-p", "iso.3", "-m", "40"}, Action::kConvert, "iso.3", "", 40},
+      {{"-m", "1000001"}, Action::kConvert, "", "bad row limit 1000001\n"},
+      {{"-m", "99999999999999999999999"},
+       Action::kConvert,
+       "",
+       "bad row limit 99999999999999999999999\n"},
+      {{"-m", "0"}, Action::kConvert, "", "bad row limit 0\n"},
+      {{"-m", "-1"}, Action::kConvert, "", "bad row limit -1\n"},
+      {{"-m", "+5"}, Action::kConvert, "", "bad row limit +5\n"},
+      {{"--max-rows", "1e3"}, Action::kConvert, "", "bad row limit 1e3\n"},
+      {{"-m", " 5"}, Action::kConvert, "", "bad row limit  5\n"},
+      {{"-m", ""}, Action::kConvert, "", "bad row limit \n"},
+      {{"-m", "-h"}, Action::kConvert, "", "bad row limit -h\n"},
+      {{"-m"}, Action::kConvert, "", "unknown -m\n"},
+      {{"-p", "a", "--max-rows"}, Action::kConvert, "", "unknown --max-rows\n"},
+      {{"--max-rows=5"}, Action::kConvert, "", "unknown --max-rows=5\n"},
   };
   for (const ArgumentCase& c : cases) {
     std::vector<const char*> argv = {"iftable-json"};
@@ -470,6 +500,7 @@ TEST(ParseArguments, TakesArgumentsInOrder) {
     EXPECT_EQ(arguments->action, c.action);
     if (c.action == Action::kConvert) {
       EXPECT_EQ(arguments->prefix, c.prefix);
+      EXPECT_EQ(arguments->max_rows, c.max_rows);
     }
   }
 }

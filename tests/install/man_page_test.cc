@@ -294,6 +294,7 @@ std::vector<Fault> faults() {
       {ij, {"--version"}, "", "", 0},
       {ij, {"-x"}, "", "unknown -x\n", 255},
       {ij, {"-p"}, "", "unknown -p\n", 255},
+      {ij, {"-m", "0"}, "", "bad row limit 0\n", 255},
       {ij, {}, walk17, "Too many rows\n", 1},
       {ij, {}, "", "write error\n", 1, "/dev/full"},
   };
