@@ -14,9 +14,11 @@
 #include <string>
 
 #include "markup_document.h"
-#include "markup_reader.h"
+#include "nametree/markup_reader.h"
 
 namespace {
+
+using namespace nametree;
 
 constexpr std::size_t kDocumentMegabytes = 100;
 
@@ -52,14 +54,14 @@ std::size_t heap_in_use() {
 
 std::size_t count_nodes(const NameTree& tree) {
   std::size_t count = 0;
-  for (const TreeNode* node = tree.root; node;) {
+  for (const TreeNode* node = &tree_root(tree); node;) {
     ++count;
-    if (node->child) {
-      node = node->child;
+    if (const TreeNode* child = node_first_child(*node)) {
+      node = child;
       continue;
     }
-    while (node && !node->next) node = node->parent;
-    if (node) node = node->next;
+    while (node && !node_next_sibling(*node)) node = node_parent(*node);
+    if (node) node = node_next_sibling(*node);
   }
   return count;
 }
@@ -67,7 +69,7 @@ std::size_t count_nodes(const NameTree& tree) {
 // Parses once outside the timed loop to report the finished tree's size.
 void report_tree(benchmark::State& state, const std::string& text) {
   const std::size_t before = heap_in_use();
-  std::unique_ptr<NameTree> tree = markup_parse_text(text, stderr);
+  TreePtr tree = markup_parse_text(text, stderr).tree;
   if (!tree) return;
   const std::size_t heap = heap_in_use() - before;
   const double nodes = static_cast<double>(count_nodes(*tree));
@@ -90,7 +92,7 @@ void BM_ParseText(benchmark::State& state) {
   report_tree(state, text);
   for (auto _ : state) {
     fresh_heap(state);
-    std::unique_ptr<NameTree> tree = markup_parse_text(text, stderr);
+    TreePtr tree = markup_parse_text(text, stderr).tree;
     if (!tree) {
       state.SkipWithError("the document was refused");
       return;
@@ -105,7 +107,7 @@ void BM_ParseStream(benchmark::State& state) {
   for (auto _ : state) {
     fresh_heap(state);
     FILE* stream = std::fopen(path.c_str(), "rb");
-    std::unique_ptr<NameTree> tree = markup_parse_stream(stream, stderr);
+    TreePtr tree = markup_parse_stream(stream, stderr).tree;
     std::fclose(stream);
     if (!tree) {
       state.SkipWithError("the document was refused");

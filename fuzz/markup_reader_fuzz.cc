@@ -1,71 +1,98 @@
-// Fuzzes the markup reader with any bytes. The text and the stream entry points must
-// give the same tree for the same bytes, or both fail with the same one message; every
-// tree they give must hold together: parent links, the sibling ring, and occurrence
-// numbers that count same-named siblings in order.
+// Fuzzes the markup reader with any bytes. The text and the stream entry points, and a
+// reader fed the same bytes in pieces, must give the same tree, or all fail with the same
+// one message and fault; every tree they give must hold together: parent links, children
+// in order, and occurrence numbers that count same-named siblings in order.
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 
 #include "fuzz_support.h"
-#include "markup_reader.h"
+#include "nametree/markup_reader.h"
 
 namespace {
 
+using namespace nametree;
+
 // Moves to the next node in pre-order below `top`, through the nodes' own links.
 const TreeNode* next_node(const TreeNode* node, const TreeNode* top) {
-  if (node->child) return node->child;
+  if (const TreeNode* child = node_first_child(*node)) return child;
   while (node != top) {
-    if (node->next) return node->next;
-    node = node->parent;
+    if (const TreeNode* next = node_next_sibling(*node)) return next;
+    node = node_parent(*node);
   }
   return nullptr;
 }
 
-// Checks the children of `node`: their parent and ring links, and their numbering.
+std::string name_of(const TreeNode& node) {
+  return std::string(node_name(node));
+}
+
+// Checks the children of `node`: their parent links, the last child, and their numbering.
 void check_children(const TreeNode* node) {
-  const TreeNode* first = node->child;
+  const TreeNode* first = node_first_child(*node);
   if (!first) return;
   std::unordered_map<std::string_view, int> count;
   const TreeNode* last = nullptr;
-  for (const TreeNode* c = first; c; c = c->next) {
-    expect(c->parent == node, "a child points at its parent", c->name);
-    expect(c == first || c->prev == last, "prev runs backwards", c->name);
-    ++count[c->name];
-    last = c;
+  for (const TreeNode& c : node_children(*node)) {
+    expect(node_parent(c) == node, "a child points at its parent", name_of(c));
+    ++count[node_name(c)];
+    last = &c;
   }
-  expect(first->prev == last, "the first child's prev is the last child", first->name);
+  expect(node_last_child(*node) == last, "the last child is the one the walk ends on",
+         name_of(*first));
   std::unordered_map<std::string_view, int> seen;
-  for (const TreeNode* c = first; c; c = c->next) {
-    int expected = count[c->name] == 1 ? 0 : ++seen[c->name];
-    expect(c->occurrence == expected, "occurrence counts same-named siblings", c->name);
+  for (const TreeNode& c : node_children(*node)) {
+    int expected = count[node_name(c)] == 1 ? 0 : ++seen[node_name(c)];
+    expect(node_occurrence(c) == expected, "occurrence counts same-named siblings", name_of(c));
   }
 }
 
-void check_tree(const NameTree& tree) {
-  expect(tree.root && !tree.root->parent && tree.root->prev == tree.root && tree.root->name.empty(),
+void check_tree(NameTree& tree) {
+  const TreeNode& root = tree_root(tree);
+  expect(!node_parent(root) && node_name(root).empty() && !node_next_sibling(root),
          "the root stands alone, unnamed");
-  expect(tree.current == tree.root, "a finished parse is back at the root");
-  expect(!tree.token_buffer && !tree.read_buffer && tree.token_capacity == 0,
-         "a finished parse keeps only nodes");
-  for (const TreeNode* node = tree.root; node; node = next_node(node, tree.root))
-    check_children(node);
+  expect(&tree_current(tree) == &root, "a finished parse is back at the root");
+  for (const TreeNode* node = &root; node; node = next_node(node, &root)) check_children(node);
+}
+
+std::string value_of(const TreeNode& node) {
+  return node_value(node) ? std::string(*node_value(node)) : "(none)";
 }
 
 void expect_same_trees(const NameTree& a, const NameTree& b) {
-  const TreeNode* x = a.root;
-  const TreeNode* y = b.root;
+  const TreeNode* x = &tree_root(a);
+  const TreeNode* y = &tree_root(b);
   while (x && y) {
-    expect(x->name == y->name, "same names", x->name + " / " + y->name);
-    expect(x->value == y->value, "same values",
-           x->value.value_or("(none)") + " / " + y->value.value_or("(none)"));
-    expect(x->attribute_mark == y->attribute_mark, "same attribute marks", x->name);
-    expect(x->occurrence == y->occurrence, "same occurrences", x->name);
-    expect(!x->child == !y->child, "same children", x->name);
-    expect(!x->next == !y->next, "same siblings", x->name);
-    x = next_node(x, a.root);
-    y = next_node(y, b.root);
+    expect(node_name(*x) == node_name(*y), "same names", name_of(*x) + " / " + name_of(*y));
+    expect(node_value(*x) == node_value(*y), "same values", value_of(*x) + " / " + value_of(*y));
+    expect(node_is_attribute(*x) == node_is_attribute(*y), "same attribute marks", name_of(*x));
+    expect(node_occurrence(*x) == node_occurrence(*y), "same occurrences", name_of(*x));
+    expect(!node_first_child(*x) == !node_first_child(*y), "same children", name_of(*x));
+    expect(!node_next_sibling(*x) == !node_next_sibling(*y), "same siblings", name_of(*x));
+    x = next_node(x, &tree_root(a));
+    y = next_node(y, &tree_root(b));
   }
   expect(!x && !y, "same number of nodes");
+}
+
+void expect_same_faults(const Fault& a, const Fault& b) {
+  expect(a.kind == b.kind && a.line == b.line && a.column == b.column && a.message == b.message,
+         "same faults", a.message + " / " + b.message);
+}
+
+// Feeds `text` in pieces whose sizes come from `cuts`, then finishes.
+ParseResult parse_in_pieces(std::string_view text, std::string_view cuts, FILE* err) {
+  ReaderPtr reader = markup_reader_create(err);
+  if (!reader) std::abort();
+  for (std::size_t i = 0; !text.empty(); ++i) {
+    const std::size_t size =
+        cuts.empty() ? 1 : 1 + static_cast<unsigned char>(cuts[i % cuts.size()]) % 64;
+    const std::string_view piece = text.substr(0, size);
+    text.remove_prefix(piece.size());
+    if (!markup_feed(*reader, piece)) break;
+  }
+  return markup_finish(*reader);
 }
 
 // A message with its position: `<text> at <line>:<column>\n`.
@@ -92,21 +119,58 @@ void check_message(std::string_view err) {
   fail("one of the reader's messages", err);
 }
 
+// The stream as read a line at a time with fgets into 256 bytes, a NUL byte ending the
+// piece it is read in: what the stream entry point, reading larger blocks, must match.
+ParseResult parse_lines(std::string_view raw, FILE* err) {
+  FILE* stream = fmemopen(const_cast<char*>(raw.data()), raw.size(), "r");
+  ReaderPtr reader = markup_reader_create(err);
+  if (!stream || !reader) std::abort();
+  char line[256];
+  while (std::fgets(line, sizeof line, stream)) {
+    if (!markup_feed(*reader, std::string_view(line, std::strlen(line)))) break;
+  }
+  std::fclose(stream);
+  return markup_finish(*reader);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view raw = as_text(data, size);
   {
-    // The text entry point takes NUL bytes like any other character.
-    Capture err;
-    std::unique_ptr<NameTree> tree = markup_parse_text(raw, err.file);
+    // The text entry point, and pieces, take NUL bytes like any other character.
+    Capture err, pieces_err;
+    ParseResult whole = markup_parse_text(raw, err.file);
     std::string message = err.take();
-    if (tree) {
-      expect(message.empty(), "a tree comes without a message", message);
-      check_tree(*tree);
+    expect(whole.fault.message == message, "the fault holds the message written", message);
+    if (whole.tree) {
+      expect(message.empty() && whole.fault.kind == FaultKind::kNone,
+             "a tree comes without a fault", message);
+      check_tree(*whole.tree);
     } else if (!raw.empty()) {
       check_message(message);
     }
+    if (!raw.empty()) {
+      // The cuts come from the input's own bytes, so the fuzzer explores them too.
+      ParseResult pieces = parse_in_pieces(raw, raw.substr(0, 16), pieces_err.file);
+      expect(pieces_err.take() == message, "pieces say what the whole text says");
+      expect_same_faults(whole.fault, pieces.fault);
+      expect(!whole.tree == !pieces.tree, "pieces and text both give a tree or both fail");
+      if (whole.tree) expect_same_trees(*whole.tree, *pieces.tree);
+    }
+  }
+
+  if (!raw.empty()) {
+    Capture lines_err, stream_err;
+    FILE* stream = fmemopen(const_cast<char*>(raw.data()), raw.size(), "r");
+    if (!stream) std::abort();
+    ParseResult from_stream = markup_parse_stream(stream, stream_err.file);
+    std::fclose(stream);
+    ParseResult from_lines = parse_lines(raw, lines_err.file);
+    expect(stream_err.take() == lines_err.take(), "the stream says what its lines say");
+    expect_same_faults(from_lines.fault, from_stream.fault);
+    expect(!from_lines.tree == !from_stream.tree, "stream and lines both give a tree or fail");
+    if (from_lines.tree) expect_same_trees(*from_lines.tree, *from_stream.tree);
   }
 
   // A NUL ends the piece the stream reads it in, so the two are compared without them.
@@ -115,26 +179,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (c != '\0') text += c;
   }
   Capture text_err, stream_err;
-  std::unique_ptr<NameTree> from_text = markup_parse_text(text, text_err.file);
+  ParseResult from_text = markup_parse_text(text, text_err.file);
   FILE* stream = fmemopen(text.data(), text.size(), "r");
   if (!stream) std::abort();
-  std::unique_ptr<NameTree> from_stream = markup_parse_stream(stream, stream_err.file);
+  ParseResult from_stream = markup_parse_stream(stream, stream_err.file);
   std::fclose(stream);
   std::string text_message = text_err.take();
   std::string stream_message = stream_err.take();
 
   if (text.empty()) {
     // An empty text is no document; an empty stream is a document with nothing in it.
-    expect(!from_text && text_message.empty(), "an empty text gives nothing");
-    expect(from_stream && !from_stream->root->child && stream_message.empty(),
+    expect(!from_text.tree && text_message.empty(), "an empty text gives nothing");
+    expect(from_stream.tree && !node_first_child(tree_root(*from_stream.tree)) &&
+               stream_message.empty(),
            "an empty stream gives a bare root");
     return 0;
   }
   expect(text_message == stream_message, "text and stream say the same",
          text_message + " / " + stream_message);
-  expect(!from_text == !from_stream, "text and stream both give a tree or both fail");
-  if (from_text) {
-    expect_same_trees(*from_text, *from_stream);
+  expect_same_faults(from_text.fault, from_stream.fault);
+  expect(!from_text.tree == !from_stream.tree, "text and stream both give a tree or both fail");
+  if (from_text.tree) {
+    expect_same_trees(*from_text.tree, *from_stream.tree);
   } else {
     check_message(text_message);
   }

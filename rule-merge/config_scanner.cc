@@ -3,7 +3,11 @@
 #include "config_scanner.h"
 
 #include <array>
+#include <new>
 #include <string>
+
+using nametree::NameTree;
+using nametree::TreeNode;
 
 namespace {
 
@@ -35,9 +39,9 @@ void add_member_node(Scanner& s, const std::string& name) {
   NameTree& tree = *s.result.tree;
   int parent_level = s.level - 1;
   while (!s.levels[static_cast<std::size_t>(parent_level)].node) --parent_level;
-  tree.current = s.levels[static_cast<std::size_t>(parent_level)].node;
-  tree_add_child(tree, name);
-  s.levels[static_cast<std::size_t>(s.level)].node = tree.current;
+  nametree::tree_set_current(tree, *s.levels[static_cast<std::size_t>(parent_level)].node);
+  if (!nametree::tree_add_child(tree, name)) std::fputs("no more memory at 1:0\n", s.err);
+  s.levels[static_cast<std::size_t>(s.level)].node = &nametree::tree_current(tree);
 }
 
 // Reads a string token; the cursor stands on the opening quote. A quote preceded by an
@@ -132,9 +136,11 @@ bool scan_open_object(Scanner& s) {
 bool scan_member_end(Scanner& s, char c) {
   if (s.previous_structural == ':') {
     LevelEntry& entry = s.levels[static_cast<std::size_t>(s.level)];
-    if (!s.token.empty()) entry.node->value = s.token;
+    if (!s.token.empty() && !nametree::tree_set_value(*s.result.tree, *entry.node, s.token)) {
+      throw std::bad_alloc();
+    }
     // A `name` member at the second level: the rule array already holds named rules.
-    if (s.level == 2 && entry.node->name == "name") s.result.first_rule = false;
+    if (s.level == 2 && nametree::node_name(*entry.node) == "name") s.result.first_rule = false;
   }
   if (c == '}') {
     --s.level;
@@ -228,10 +234,12 @@ std::optional<ScanResult> scan_config(std::string_view document, FILE* err) {
   Scanner s;
   s.text = document;
   s.err = err;
-  s.result.tree = tree_create(err);
-  if (!s.result.tree) return std::nullopt;
-  s.levels[0].name = s.result.tree->root->name;
-  s.levels[0].node = s.result.tree->root;
+  s.result.tree = nametree::tree_create();
+  if (!s.result.tree) {
+    std::fputs("No more memory\n", err);
+    return std::nullopt;
+  }
+  s.levels[0].node = &nametree::tree_root(*s.result.tree);
   s.token.reserve(kTokenBufferSize);
   while (s.cursor < s.text.size()) {
     if (!scan_character(s)) return std::nullopt;

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string_view>
 
-#include "name_tree.h"
+#include "nametree/name_tree.h"
 
 constexpr int kMaxLevels = 20;                  // the top level and at most 19 nested objects
 constexpr std::size_t kMaxNameLength = 39;      // longest member name kept on the level stack
@@ -17,7 +17,7 @@ constexpr std::size_t kTokenBufferSize = 8192;  // string tokens, terminator inc
 constexpr std::size_t kMaxNumberLength = 50;
 
 struct ScanResult {
-  std::unique_ptr<NameTree> tree;
+  nametree::TreePtr tree;
   // The `]` before which rule objects go: the last one at level 1, or at level 2
   // while no member named `name` has been completed at level 2.
   std::optional<std::size_t> insertion_point;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "markup_reader.h"
+#include "nametree/markup_reader.h"
 #include "tree_compare.h"
 
 #if HAVE_LIBXML2
@@ -21,6 +21,8 @@
 #endif
 
 namespace {
+
+using namespace nametree;
 
 #if HAVE_LIBXML2
 
@@ -47,12 +49,14 @@ std::string fold(std::string_view text) {
 // and their attributes (in document order, namespace declarations among them) as
 // nodes, and as each element's value the last run of character data that is not blank.
 struct ReferenceBuilder {
-  std::unique_ptr<NameTree> tree;
+  TreePtr tree;
   std::string run;  // character data since the last markup
 
   void end_run() {
     const std::string text = fold(run);
-    if (!text.empty()) tree->current->value = text;
+    if (!text.empty()) {
+      ASSERT_TRUE(tree_set_value(*tree, tree_current(*tree), text));
+    }
     run.clear();
   }
 };
@@ -69,19 +73,21 @@ void on_start_element(void* context, const xmlChar* name, const xmlChar** attrib
   ReferenceBuilder& b = builder(context);
   b.end_run();
   ASSERT_TRUE(tree_add_child(*b.tree, chars(name)));
-  TreeNode* element = b.tree->current;
+  TreeNode& element = tree_current(*b.tree);
   for (int i = 0; attributes && attributes[i]; i += 2) {
     ASSERT_TRUE(tree_add_child(*b.tree, chars(attributes[i])));
-    b.tree->current->value = attributes[i + 1] ? chars(attributes[i + 1]) : "";
-    b.tree->current->attribute_mark = 1;
-    b.tree->current = element;
+    TreeNode& attribute = tree_current(*b.tree);
+    ASSERT_TRUE(
+        tree_set_value(*b.tree, attribute, attributes[i + 1] ? chars(attributes[i + 1]) : ""));
+    node_set_attribute_mark(attribute, true);
+    tree_set_current(*b.tree, element);
   }
 }
 
 void on_end_element(void* context, const xmlChar*) {
   ReferenceBuilder& b = builder(context);
   b.end_run();
-  b.tree->current = b.tree->current->parent;
+  tree_set_current(*b.tree, *node_parent(tree_current(*b.tree)));
 }
 
 void on_characters(void* context, const xmlChar* text, int length) {
@@ -97,9 +103,9 @@ void on_processing_instruction(void* context, const xmlChar*, const xmlChar*) {
 }
 
 // The reference tree from libxml2, or none with the reason in `why`.
-std::unique_ptr<NameTree> libxml2_tree(const std::string& document, std::string& why) {
+TreePtr libxml2_tree(const std::string& document, std::string& why) {
   ReferenceBuilder b;
-  b.tree = tree_create(stderr);
+  b.tree = tree_create();
   xmlSAXHandler handler{};
   // Without the SAX2 mark the parser reports attributes, namespace declarations
   // included, through startElement in the order they were written.
@@ -122,18 +128,19 @@ std::unique_ptr<NameTree> libxml2_tree(const std::string& document, std::string&
 // Attribute values as a conforming reader delivers them: each line end, tab or newline
 // becomes a space. The markup reader keeps them as written.
 void normalize_attribute_values(NameTree& tree) {
-  for (TreeNode* node = tree.root; node;) {
-    if (node->attribute_mark && node->value) {
+  TreeNode* const root = &tree_root(tree);
+  for (TreeNode* node = root; node;) {
+    const std::optional<std::string_view> value = node_value(*node);
+    if (node_is_attribute(*node) && value) {
       std::string normalized;
-      const std::string& value = *node->value;
-      for (std::size_t i = 0; i < value.size(); ++i) {
-        if (value[i] == '\r' && i + 1 < value.size() && value[i + 1] == '\n') continue;
-        normalized += is_blank(value[i]) ? ' ' : value[i];
+      for (std::size_t i = 0; i < value->size(); ++i) {
+        if ((*value)[i] == '\r' && i + 1 < value->size() && (*value)[i + 1] == '\n') continue;
+        normalized += is_blank((*value)[i]) ? ' ' : (*value)[i];
       }
-      node->value = normalized;
+      ASSERT_TRUE(tree_set_value(tree, *node, normalized));
     }
     node = const_cast<TreeNode*>(tree_walk_next(
-        node, tree.root, [] {}, [] {}));
+        node, root, [] {}, [] {}));
   }
 }
 
@@ -141,13 +148,13 @@ void normalize_attribute_values(NameTree& tree) {
 // of a leading `<?xml ...?>` there, which a conforming reader does not report as such.
 const TreeNode* document_element(const NameTree& tree, std::string& why) {
   const TreeNode* found = nullptr;
-  for (const TreeNode* node = tree.root->child; node; node = node->next) {
-    if (node->attribute_mark) continue;
+  for (const TreeNode& node : node_children(tree_root(tree))) {
+    if (node_is_attribute(node)) continue;
     if (found) {
       why = "more than one element at the top";
       return nullptr;
     }
-    found = node;
+    found = &node;
   }
   if (!found) why = "no element at the top";
   return found;
@@ -158,14 +165,14 @@ std::string compare_with_libxml2(const std::string& document) {
   char* messages = nullptr;
   std::size_t size = 0;
   FILE* err = open_memstream(&messages, &size);
-  std::unique_ptr<NameTree> ours = markup_parse_text(document, err);
+  TreePtr ours = markup_parse_text(document, err).tree;
   std::fclose(err);
   const std::string message(messages, size);
   std::free(messages);
   if (!ours) return "the markup reader refused the document: " + message;
 
   std::string why;
-  std::unique_ptr<NameTree> reference = libxml2_tree(document, why);
+  TreePtr reference = libxml2_tree(document, why);
   if (!reference) return why;
   normalize_attribute_values(*ours);
   const TreeNode* our_element = document_element(*ours, why);

@@ -9,6 +9,8 @@
 
 namespace {
 
+using namespace nametree;
+
 struct Scan {
   std::optional<ScanResult> result;
   std::string err;
@@ -99,7 +101,7 @@ TEST(ConfigScanner, ChecksStringSegmentsAgainstTheRoomLeft) {
   std::size_t second = head.size();
   Scan fits = scan(head + std::string(190, 'y') + "\"}");
   EXPECT_TRUE(fits.result);
-  EXPECT_EQ(fits.result->tree->root->child->value->size(), 8191u);
+  EXPECT_EQ(node_value(*node_first_child(tree_root(*fits.result->tree)))->size(), 8191u);
   Scan too_long = scan(head + std::string(191, 'y') + "\"}");
   EXPECT_FALSE(too_long.result);
   EXPECT_EQ(too_long.err, "too long string value at " + std::to_string(second) + "\n");
@@ -152,44 +154,44 @@ TEST(ConfigScanner, DecodesOnlyQuoteAndBackslashEscapes) {
     SCOPED_TRACE(c.document);
     Scan s = scan(c.document);
     ASSERT_TRUE(s.result) << s.err;
-    const TreeNode* k = s.result->tree->root->child;
+    const TreeNode* k = node_first_child(tree_root(*s.result->tree));
     ASSERT_TRUE(k);
-    EXPECT_EQ(k->name, "k");
-    EXPECT_EQ(k->value, c.value);
+    EXPECT_EQ(node_name(*k), "k");
+    EXPECT_EQ(node_value(*k), c.value);
   }
 }
 
 TEST(ConfigScanner, MirrorsTheDocumentInTheTree) {
   Scan s = scan(R"({"enabled":false,"a":"","rule":[{"name":"x","v":1},{"name":"y"}]})");
   ASSERT_TRUE(s.result) << s.err;
-  const TreeNode* enabled = s.result->tree->root->child;
-  EXPECT_EQ(enabled->name, "enabled");
-  EXPECT_EQ(enabled->value, "false");
-  const TreeNode* a = enabled->next;
-  EXPECT_EQ(a->name, "a");
-  EXPECT_FALSE(a->value);  // an empty token is not stored
-  const TreeNode* rule1 = a->next;
-  const TreeNode* rule2 = rule1->next;
-  EXPECT_EQ(rule1->name, "rule");
-  EXPECT_EQ(rule2->name, "rule");
-  EXPECT_EQ(rule1->occurrence, 1);
-  EXPECT_EQ(rule2->occurrence, 2);
-  EXPECT_EQ(rule2->next, nullptr);
-  EXPECT_EQ(rule1->child->name, "name");
-  EXPECT_EQ(rule1->child->value, "x");
-  EXPECT_EQ(rule1->child->next->value, "1");
-  EXPECT_EQ(rule2->child->value, "y");
+  const TreeNode* enabled = node_first_child(tree_root(*s.result->tree));
+  EXPECT_EQ(node_name(*enabled), "enabled");
+  EXPECT_EQ(node_value(*enabled), "false");
+  const TreeNode* a = node_next_sibling(*enabled);
+  EXPECT_EQ(node_name(*a), "a");
+  EXPECT_FALSE(node_value(*a));  // an empty token is not stored
+  const TreeNode* rule1 = node_next_sibling(*a);
+  const TreeNode* rule2 = node_next_sibling(*rule1);
+  EXPECT_EQ(node_name(*rule1), "rule");
+  EXPECT_EQ(node_name(*rule2), "rule");
+  EXPECT_EQ(node_occurrence(*rule1), 1);
+  EXPECT_EQ(node_occurrence(*rule2), 2);
+  EXPECT_EQ(node_next_sibling(*rule2), nullptr);
+  EXPECT_EQ(node_name(*node_first_child(*rule1)), "name");
+  EXPECT_EQ(node_value(*node_first_child(*rule1)), "x");
+  EXPECT_EQ(node_value(*node_next_sibling(*node_first_child(*rule1))), "1");
+  EXPECT_EQ(node_value(*node_first_child(*rule2)), "y");
 }
 
 TEST(ConfigScanner, HangsMembersOfUnnamedObjectsUnderTheNearestNamedLevel) {
   // An object with no member name before it has no node; nothing may crash on it.
   Scan s = scan(R"({"x":{{"a":1},{"b":2}}})");
   ASSERT_TRUE(s.result) << s.err;
-  const TreeNode* x = s.result->tree->root->child;
-  EXPECT_EQ(x->child->name, "a");
+  const TreeNode* x = node_first_child(tree_root(*s.result->tree));
+  EXPECT_EQ(node_name(*node_first_child(*x)), "a");
   Scan deep = scan("{{{{\"a\":1},{\"b\":2}}}}");
   ASSERT_TRUE(deep.result) << deep.err;
-  EXPECT_EQ(deep.result->tree->root->child->name, "a");
+  EXPECT_EQ(node_name(*node_first_child(tree_root(*deep.result->tree))), "a");
 }
 
 TEST(ConfigScanner, ValuePrecedesLooksPastBlanksOnly) {

@@ -1,7 +1,7 @@
-// Tests for the markup reader: the trees and messages of the forgiving cases, the text
-// and stream entry points and character-by-character feeding agreeing on any input, and
+// Tests for the markup reader: the trees and faults of the forgiving cases, the text and
+// stream entry points and feeding in pieces cut anywhere agreeing on any input, and
 // documents a million deep or wide.
-#include "markup_reader.h"
+#include "nametree/markup_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,23 +18,28 @@
 
 namespace {
 
-// What one parse gave: the tree (or none) and everything written to err.
+using namespace nametree;
+
+// What one read gave: the tree (or none), the fault, and everything written to err.
 struct Outcome {
-  std::unique_ptr<NameTree> tree;
+  TreePtr tree;
+  Fault fault;
   std::string err;
 };
 
-// Runs `parse` with an in-memory error stream and collects what it wrote.
+// Runs `parse` with an in-memory error stream and collects what it wrote, which must be
+// the fault's own message.
 template <typename Parse>
 Outcome capture(Parse parse) {
   char* text = nullptr;
   std::size_t size = 0;
   FILE* err = open_memstream(&text, &size);
-  Outcome outcome;
-  outcome.tree = parse(err);
+  ParseResult result = parse(err);
   std::fclose(err);
-  outcome.err.assign(text, size);
+  Outcome outcome{std::move(result.tree), std::move(result.fault), std::string(text, size)};
   std::free(text);
+  EXPECT_EQ(outcome.fault.message, outcome.err);
+  EXPECT_EQ(!outcome.tree, outcome.fault.kind != FaultKind::kNone);
   return outcome;
 }
 
@@ -44,46 +50,63 @@ Outcome parse_text(std::string_view input) {
 Outcome parse_stream(std::string_view input) {
   return capture([&](FILE* err) {
     FILE* stream = fmemopen(const_cast<char*>(input.data()), input.size(), "r");
-    auto tree = markup_parse_stream(stream, err);
+    ParseResult result = markup_parse_stream(stream, err);
     std::fclose(stream);
-    return tree;
+    return result;
   });
 }
 
-// Feeds the input one character at a time through markup_feed, ending as a parse does.
-Outcome parse_by_character(std::string_view input) {
-  return capture([&](FILE* err) -> std::unique_ptr<NameTree> {
-    std::unique_ptr<NameTree> tree = tree_create(err);
-    for (char c : input) {
-      if (!markup_feed(*tree, c)) return nullptr;
+// Feeds the input in pieces of the given sizes (the last size repeats), then finishes.
+Outcome parse_in_pieces(std::string_view input, const std::vector<std::size_t>& sizes) {
+  return capture([&](FILE* err) {
+    ReaderPtr reader = markup_reader_create(err);
+    std::size_t next = 0;
+    while (!input.empty()) {
+      const std::size_t size = std::min(input.size(), sizes[std::min(next++, sizes.size() - 1)]);
+      if (!markup_feed(*reader, input.substr(0, size))) break;
+      input.remove_prefix(size);
     }
-    if (tree->current != tree->root) {
-      std::fputs("Incomplete xml\n", err);
-      return nullptr;
-    }
-    return tree;
+    return markup_finish(*reader);
   });
 }
 
-// Where `other` departs from `expected`: the message, the outcome, or the tree.
+// Where `other` departs from `expected`: the message, the fault, the outcome, or the tree.
 std::string outcome_difference(const Outcome& expected, const Outcome& other) {
   if (expected.err != other.err) return "message \"" + expected.err + "\" vs \"" + other.err + '"';
+  if (expected.fault.kind != other.fault.kind || expected.fault.line != other.fault.line ||
+      expected.fault.column != other.fault.column) {
+    return std::string("fault ") + fault_kind_name(expected.fault.kind) + " vs " +
+           fault_kind_name(other.fault.kind);
+  }
   if (!expected.tree != !other.tree) return "only one gave a tree";
   if (!expected.tree) return "";
-  return tree_difference(expected.tree->root, other.tree->root);
+  return tree_difference(&tree_root(*expected.tree), &tree_root(*other.tree));
 }
 
-// Parses through both entry points and character by character, checks that all three
+// Cuts of a text: whole, a byte at a time, and at random places.
+std::vector<std::vector<std::size_t>> cuttings(std::mt19937& random) {
+  std::vector<std::vector<std::size_t>> result = {{1}, {2}, {255}, {256}, {257}};
+  std::vector<std::size_t> sizes;
+  for (int i = 0; i < 40; ++i) sizes.push_back(1 + random() % (random() % 2 ? 7 : 300));
+  result.push_back(sizes);
+  return result;
+}
+
+// Parses through both entry points and in pieces cut in several ways, checks that all
 // agree, and returns the text's outcome.
 Outcome parse_every_way(std::string_view input) {
+  static std::mt19937 random(7);
   Outcome text = parse_text(input);
   EXPECT_EQ(outcome_difference(text, parse_stream(input)), "") << "stream";
-  EXPECT_EQ(outcome_difference(text, parse_by_character(input)), "") << "by character";
+  for (const std::vector<std::size_t>& sizes : cuttings(random)) {
+    EXPECT_EQ(outcome_difference(text, parse_in_pieces(input, sizes)), "")
+        << "pieces of " << testing::PrintToString(sizes);
+  }
   return text;
 }
 
 std::string render(const Outcome& outcome) {
-  return outcome.tree ? tree_render(outcome.tree->root) : "none";
+  return outcome.tree ? tree_render(&tree_root(*outcome.tree)) : "none";
 }
 
 struct Case {
@@ -214,32 +237,144 @@ TEST(MarkupReader, GrowsTheTokenForLongRuns) {
   }
 }
 
-TEST(MarkupReader, ReleasesItsBuffersAfterAParse) {
-  Outcome outcome = parse_text("<r>x</r>");
-  ASSERT_TRUE(outcome.tree);
-  EXPECT_EQ(outcome.tree->token_buffer, nullptr);
-  EXPECT_EQ(outcome.tree->read_buffer, nullptr);
-  EXPECT_EQ(outcome.tree->token_capacity, 0);
-  EXPECT_EQ(outcome.tree->current, outcome.tree->root);
+TEST(MarkupReader, FaultsCarryTheirKindAndPosition) {
+  struct Row {
+    std::string_view input;
+    FaultKind kind;
+    int line;
+    int column;
+  };
+  const Row rows[] = {
+      {"<a></b>", FaultKind::kNotProperlyPaired, 1, 7},
+      {"</a>", FaultKind::kClosedAtZeroLevel, 1, 4},
+      {"<a>\n<b></b>", FaultKind::kIncomplete, 2, 7},
+      {"<a>x</a>\n\n>", FaultKind::kTagNotYetOpened, 3, 1},
+      {"<a<b>", FaultKind::kTagAlreadyOpened, 1, 3},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.input);
+    Outcome outcome = parse_every_way(row.input);
+    EXPECT_EQ(outcome.fault.kind, row.kind);
+    EXPECT_EQ(outcome.fault.line, row.line);
+    EXPECT_EQ(outcome.fault.column, row.column);
+  }
 }
 
-TEST(MarkupReader, FeedingAFinishedTreeStartsAFreshToken) {
-  Outcome outcome = parse_text("<r>x</r>");
-  ASSERT_TRUE(outcome.tree);
-  for (char c : std::string_view("<s/>")) ASSERT_TRUE(markup_feed(*outcome.tree, c));
-  EXPECT_EQ(outcome.tree->token_capacity, kTokenStartSize);
-  EXPECT_EQ(outcome.tree->root->child->next->name, "s");
+TEST(MarkupReader, NamesInMessagesEndAtANulByte) {
+  // The message is text: a name with a NUL byte is cut there, as printf cuts it.
+  Outcome outcome = parse_text(std::string_view("<a></b\0c>", 9));
+  EXPECT_EQ(outcome.err, "tag b is not properly paired at 1:9\n");
+}
+
+TEST(MarkupReader, WithoutAnErrorStreamTheFaultStillTells) {
+  ParseResult result = markup_parse_text("<a></b>");
+  EXPECT_EQ(result.tree, nullptr);
+  EXPECT_EQ(result.fault.kind, FaultKind::kNotProperlyPaired);
+  EXPECT_EQ(result.fault.message, "tag b is not properly paired at 1:7\n");
+}
+
+TEST(MarkupReader, ASpentReaderTakesNoMorePieces) {
+  ReaderPtr reader = markup_reader_create();
+  ASSERT_TRUE(markup_feed(*reader, "<r/>"));
+  ParseResult result = markup_finish(*reader);
+  ASSERT_TRUE(result.tree);
+  EXPECT_FALSE(markup_feed(*reader, "<s/>"));
+  EXPECT_EQ(markup_finish(*reader).tree, nullptr);
+  EXPECT_EQ(tree_render(&tree_root(*result.tree)), "(r)");
+
+  // After a fault, later pieces are ignored and the fault stays.
+  reader = markup_reader_create();
+  EXPECT_FALSE(markup_feed(*reader, "<a></b>"));
+  EXPECT_FALSE(markup_feed(*reader, "</a>"));
+  EXPECT_EQ(markup_finish(*reader).fault.message, "tag b is not properly paired at 1:7\n");
 }
 
 TEST(MarkupReader, EmptyInput) {
-  // An empty text is refused at once; an empty stream reads as an empty document.
+  // An empty text is refused at once; an empty stream reads as an empty document, and
+  // so does a reader fed nothing.
   Outcome text = parse_text("");
   EXPECT_EQ(text.tree, nullptr);
+  EXPECT_EQ(text.fault.kind, FaultKind::kNoInput);
   EXPECT_EQ(text.err, "");
-  Outcome stream = parse_stream("");
-  ASSERT_TRUE(stream.tree);
-  EXPECT_EQ(tree_render(stream.tree->root), "");
-  EXPECT_EQ(stream.err, "");
+  for (bool stream : {true, false}) {
+    Outcome empty = stream ? parse_stream("") : parse_in_pieces("", {1});
+    ASSERT_TRUE(empty.tree);
+    EXPECT_EQ(tree_render(&tree_root(*empty.tree)), "");
+    EXPECT_EQ(empty.err, "");
+  }
+  EXPECT_EQ(markup_parse_stream(nullptr).fault.kind, FaultKind::kNoInput);
+}
+
+// A stream that gives `text` and then fails.
+FILE* failing_stream(std::string& text) {
+  cookie_io_functions_t io{};
+  io.read = [](void* cookie, char* buffer, std::size_t size) -> ssize_t {
+    std::string& rest = *static_cast<std::string*>(cookie);
+    if (rest.empty()) {
+      errno = EIO;
+      return -1;
+    }
+    const std::size_t n = std::min(size, rest.size());
+    std::memcpy(buffer, rest.data(), n);
+    rest.erase(0, n);
+    return static_cast<ssize_t>(n);
+  };
+  return fopencookie(&text, "r", io);
+}
+
+// The stream as read a line at a time with fgets into 256 bytes: a NUL byte ends the
+// piece it is read in. The stream entry point reads in larger blocks and must agree.
+Outcome parse_lines(std::string_view input) {
+  return capture([&](FILE* err) {
+    FILE* stream = fmemopen(const_cast<char*>(input.data()), input.size(), "r");
+    ReaderPtr reader = markup_reader_create(err);
+    char line[256];
+    while (std::fgets(line, sizeof line, stream)) {
+      if (!markup_feed(*reader, std::string_view(line, std::strlen(line)))) break;
+    }
+    std::fclose(stream);
+    return markup_finish(*reader);
+  });
+}
+
+TEST(MarkupReader, ANulByteInAStreamEndsItsLinePiece) {
+  using namespace std::string_literals;
+  const std::string long_text(300, 't');
+  const std::string inputs[] = {
+      "<a>x\0y</a>\n</a>"s,
+      "<a>x\0y\n</a>"s,
+      "<a>\0\0\n\0</a>\n</a>"s,
+      "<a>"s + long_text + "\0</a>\n</a>",
+      "<a>"s + std::string(252, 'u') + "\0" + long_text + "</a>",
+      "<a>"s + std::string(253, 'u') + "\0" + long_text + "</a>",
+      "<a>"s + long_text + long_text + "\0" + long_text + "</a>\n</a>",
+  };
+  for (const std::string& input : inputs) {
+    SCOPED_TRACE(input);
+    EXPECT_EQ(outcome_difference(parse_lines(input), parse_stream(input)), "");
+  }
+  // Blocks of the stream's own size, with NUL bytes only in some of them.
+  std::string big = "<r>";
+  for (int i = 0; i < 40000; ++i) big += i % 9000 == 5 ? "<a>x\0y</a>\n</a>"s : "<a>x</a>\n"s;
+  big += "</r>";
+  EXPECT_EQ(outcome_difference(parse_lines(big), parse_stream(big)), "");
+}
+
+TEST(MarkupReader, AStreamThatCannotBeReadIsAFault) {
+  // Cut short after a whole element, the stream must not pass for a shorter document.
+  for (std::string text : {std::string(""), std::string("<r/>\n<s>x</s>")}) {
+    SCOPED_TRACE(text);
+    const std::string expected = text.empty() ? "read error at 1:0\n" : "read error at 2:8\n";
+    Outcome outcome = capture([&](FILE* err) {
+      FILE* stream = failing_stream(text);
+      ParseResult result = markup_parse_stream(stream, err);
+      std::fclose(stream);
+      return result;
+    });
+    EXPECT_EQ(outcome.tree, nullptr);
+    EXPECT_EQ(outcome.fault.kind, FaultKind::kReadError);
+    EXPECT_EQ(outcome.err, expected);
+  }
 }
 
 // A deterministic source of test inputs, the same on every platform.
@@ -359,7 +494,7 @@ struct Generator {
   }
 };
 
-TEST(MarkupReader, TextStreamAndCharactersGiveTheSameTree) {
+TEST(MarkupReader, TextStreamAndPiecesGiveTheSameTree) {
   Generator generator{std::mt19937(20240611)};
   int trees = 0;
   int faults = 0;
@@ -388,7 +523,12 @@ TEST(MarkupReader, TextStreamAndCharactersGiveTheSameTree) {
     SCOPED_TRACE("input " + std::to_string(i) + ": " + input);
     Outcome text = parse_text(input);
     ASSERT_EQ(outcome_difference(text, parse_stream(input)), "") << "stream";
-    ASSERT_EQ(outcome_difference(text, parse_by_character(input)), "") << "by character";
+    ASSERT_EQ(outcome_difference(text, parse_in_pieces(input, {1})), "") << "by character";
+    // Pieces cut at random places, small and large.
+    std::vector<std::size_t> sizes;
+    for (int n = 0; n < 8; ++n) sizes.push_back(1 + generator.below(n % 2 ? 5 : 400));
+    ASSERT_EQ(outcome_difference(text, parse_in_pieces(input, sizes)), "")
+        << "pieces of " << testing::PrintToString(sizes);
     if (text.tree) {
       ++trees;
     } else {
@@ -430,10 +570,10 @@ TEST(MarkupReader, DocumentAMillionLevelsDeep) {
     Outcome outcome = stream ? parse_stream(document) : parse_text(document);
     ASSERT_TRUE(outcome.tree);
     int depth = 0;
-    const TreeNode* node = outcome.tree->root;
-    for (; node->child; node = node->child) ++depth;
+    const TreeNode* node = &tree_root(*outcome.tree);
+    for (; node_first_child(*node); node = node_first_child(*node)) ++depth;
     EXPECT_EQ(depth, kMillion);
-    EXPECT_EQ(node->value, "x");
+    EXPECT_EQ(node_value(*node), "x");
   }
   // Left open, the whole depth is released on the way out.
   Outcome open = parse_text(repeat("<a>", kMillion));
@@ -447,11 +587,11 @@ TEST(MarkupReader, DocumentWithAMillionSiblings) {
     SCOPED_TRACE(stream ? "stream" : "text");
     Outcome outcome = stream ? parse_stream(document) : parse_text(document);
     ASSERT_TRUE(outcome.tree);
-    const TreeNode* r = outcome.tree->root->child;
+    const TreeNode* r = node_first_child(tree_root(*outcome.tree));
     ASSERT_TRUE(r);
-    EXPECT_EQ(r->child->prev->occurrence, kMillion);
+    EXPECT_EQ(node_occurrence(*node_last_child(*r)), kMillion);
     int count = 0;
-    for (const TreeNode* a = r->child; a; a = a->next) ++count;
+    for ([[maybe_unused]] const TreeNode& a : node_children(*r)) ++count;
     EXPECT_EQ(count, kMillion);
   }
 }
@@ -477,7 +617,7 @@ TEST(MarkupReader, ComparisonNamesTheFirstDifference) {
     Outcome a = parse_text(pair.a);
     Outcome b = parse_text(pair.b);
     ASSERT_TRUE(a.tree && b.tree);
-    EXPECT_EQ(tree_difference(a.tree->root, b.tree->root), pair.difference);
+    EXPECT_EQ(tree_difference(&tree_root(*a.tree), &tree_root(*b.tree)), pair.difference);
   }
 }
 

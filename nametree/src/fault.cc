@@ -1,0 +1,31 @@
+// Names of the fault kinds.
+#include "nametree/fault.h"
+
+#include <array>
+
+namespace nametree {
+
+namespace {
+
+constexpr std::array<const char*, 9> kFaultKindNames = {
+    "none",
+    "no-input",
+    "no-memory",
+    "tag-already-opened",
+    "tag-not-yet-opened",
+    "closed-at-zero-level",
+    "not-properly-paired",
+    "incomplete",
+    "read-error",
+};
+static_assert(kFaultKindNames.size() == static_cast<std::size_t>(FaultKind::kReadError) + 1,
+              "one name per kind");
+
+}  // namespace
+
+const char* fault_kind_name(FaultKind kind) {
+  const auto index = static_cast<std::size_t>(kind);
+  return index < kFaultKindNames.size() ? kFaultKindNames[index] : "unknown";
+}
+
+}  // namespace nametree

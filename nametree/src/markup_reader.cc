@@ -1,0 +1,504 @@
+// The markup reader's state machine, fed a piece at a time, and its entry points for a
+// whole text and for a stream.
+#include "nametree/markup_reader.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "tree_storage.h"
+
+namespace nametree {
+
+constexpr std::int32_t kTokenStartSize = 256;  // the token buffer doubles from here
+constexpr std::size_t kStreamPieceSize = 256;  // one stream piece, terminator included
+
+struct MarkupReader {
+  TreePtr tree;
+  FILE* err = nullptr;  // where faults are also written, when given
+  // The token: the run of characters gathered since the last structural event.
+  std::unique_ptr<char[]> token_buffer;
+  char* token_position = nullptr;  // where the next token character goes
+  std::int32_t token_capacity = 0;
+  std::int32_t line = 1;
+  std::int32_t column = 0;
+  bool in_tag = false;
+  bool in_attributes = false;
+  bool in_value = false;
+  bool in_comment = false;
+  bool spent = false;  // finished, or stopped by a fault
+  Fault fault;
+};
+
+void ReaderRelease::operator()(MarkupReader* reader) const noexcept {
+  delete reader;
+}
+
+namespace {
+
+// Characters that, outside a comment, only ever join the token: everything but the
+// markup characters, white space, and `-` (which may complete a comment opening).
+constexpr std::array<bool, 256> kPlain = [] {
+  std::array<bool, 256> table{};
+  for (int i = 0; i < 256; ++i) table[static_cast<std::size_t>(i)] = true;
+  for (unsigned char c : std::string_view("<>=\"-\t\n\r ")) table[c] = false;
+  return table;
+}();
+
+// Characters that end a stretch of character data: the start or end of a tag.
+constexpr std::array<bool, 256> kTextEnd = [] {
+  std::array<bool, 256> table{};
+  table['<'] = table['>'] = true;
+  return table;
+}();
+
+constexpr std::array<bool, 256> kBlank = [] {
+  std::array<bool, 256> table{};
+  table[' '] = table['\t'] = table['\n'] = table['\r'] = true;
+  return table;
+}();
+
+bool plain(char c) {
+  return kPlain[static_cast<unsigned char>(c)];
+}
+
+// Moves a line or column number on. Numbers wrap instead of overflowing on a line of
+// more than 2^31 characters.
+constexpr std::int32_t advance(std::int32_t number, std::uint32_t by = 1) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + by);
+}
+
+std::string_view token(const MarkupReader& r) {
+  const char* start = r.token_buffer.get();
+  return {start, static_cast<std::size_t>(r.token_position - start)};
+}
+
+void empty_token(MarkupReader& r) {
+  r.token_position = r.token_buffer.get();
+}
+
+bool token_empty(const MarkupReader& r) {
+  return r.token_position == r.token_buffer.get();
+}
+
+bool ends_with(const MarkupReader& r, char c) {
+  return !token_empty(r) && r.token_position[-1] == c;
+}
+
+// Records the fault that ends the read and writes its message: `head`, then `name` up
+// to any NUL byte in it, then `tail`, then the position when `positioned`.
+void report(MarkupReader& r, FaultKind kind, std::string_view head, std::string_view name = {},
+            std::string_view tail = {}, bool positioned = true) {
+  name = name.substr(0, name.find('\0'));
+  char position[32] = "";
+  if (positioned) std::snprintf(position, sizeof position, " at %d:%d\n", r.line, r.column);
+  if (r.err) {
+    for (std::string_view piece : {head, name, tail, std::string_view(position)}) {
+      std::fwrite(piece.data(), 1, piece.size(), r.err);
+    }
+  }
+  r.fault.kind = kind;
+  r.fault.line = r.line;
+  r.fault.column = r.column;
+  try {
+    r.fault.message.assign(head).append(name).append(tail).append(position);
+  } catch (const std::bad_alloc&) {
+    r.fault.message.clear();  // the kind and the position still tell
+  }
+  r.spent = true;
+}
+
+void report_no_memory(MarkupReader& r) {
+  report(r, FaultKind::kNoMemory, "no more memory");
+}
+
+// The root has no parent: where a step would climb above it, the root stays current.
+void climb(NameTree& tree) {
+  if (tree.current->parent) tree.current = tree.current->parent;
+}
+
+bool add_child(MarkupReader& r, std::string_view name) {
+  if (tree_add_child(*r.tree, name)) return true;
+  report_no_memory(r);
+  return false;
+}
+
+bool set_value(MarkupReader& r, std::string_view value) {
+  if (tree_set_value(*r.tree, *r.tree->current, value)) return true;
+  report_no_memory(r);
+  return false;
+}
+
+// Character data ends at a `<`: it becomes the current element's value, without the
+// space a trailing run of white space left.
+bool finish_text(MarkupReader& r) {
+  std::string_view text = token(r);
+  if (text.back() == ' ') text.remove_suffix(1);
+  return set_value(r, text);
+}
+
+bool finish_attribute_value(MarkupReader& r) {
+  if (!set_value(r, token(r))) return false;
+  r.tree->current->attribute_mark = 1;
+  climb(*r.tree);
+  return true;
+}
+
+bool finish_tag_name(MarkupReader& r) {
+  NameTree& tree = *r.tree;
+  std::string_view name = token(r);
+  if (!name.empty() && name.front() == '/') {
+    name.remove_prefix(1);
+    if (tree.current == tree.root) {
+      report(r, FaultKind::kClosedAtZeroLevel, "tag ", name, " is closed at zero level");
+      return false;
+    }
+    if (name != tree.current->name_view()) {
+      report(r, FaultKind::kNotProperlyPaired, "tag ", name, " is not properly paired");
+      return false;
+    }
+    tree.current = tree.current->parent;
+    return true;
+  }
+  if (!name.empty() && name.back() == '/') {
+    // An empty element: the slash leaves the token, so the self-closing test of the
+    // same `>` does not see it again.
+    --r.token_position;
+    name.remove_suffix(1);
+    if (!add_child(r, name)) return false;
+    tree.current = tree.current->parent;
+    return true;
+  }
+  if (!name.empty() && name.front() == '?') return true;  // a processing instruction
+  return add_child(r, name);
+}
+
+// Doubles the token buffer, keeping the token; false after "no more memory".
+bool grow_token(MarkupReader& r) {
+  // The capacity is a signed 32-bit count; a token that would need more is refused
+  // like any other allocation that cannot be made.
+  if (r.token_capacity > std::numeric_limits<std::int32_t>::max() / 2) {
+    report_no_memory(r);
+    return false;
+  }
+  const std::int32_t capacity = r.token_capacity * 2;
+  char* grown = new (std::nothrow) char[static_cast<std::size_t>(capacity)];
+  if (!grown) {
+    report_no_memory(r);
+    return false;
+  }
+  const std::size_t length = token(r).size();
+  if (length > 0) std::memcpy(grown, r.token_buffer.get(), length);
+  r.token_buffer.reset(grown);
+  r.token_position = grown + length;
+  r.token_capacity = capacity;
+  return true;
+}
+
+bool token_full(const MarkupReader& r) {
+  return r.token_position == r.token_buffer.get() + r.token_capacity;
+}
+
+// Counts the position and interprets one character that is not plain, or any character
+// inside a comment. The token has room for one more character.
+bool feed_markup(MarkupReader& r, char c) {
+  // The position is counted before the character is read, so a fault names the
+  // character that caused it.
+  if (c == '\n') {
+    r.line = advance(r.line);
+    r.column = 0;
+  } else {
+    r.column = advance(r.column);
+  }
+
+  if (r.in_comment) {
+    // Only runs of `-` and `>` are kept, enough to see the closing `-->`.
+    if (c == '>' || c == '-') {
+      *r.token_position++ = c;
+      const std::string_view t = token(r);
+      if (t.size() >= 3 && t.substr(t.size() - 3) == "-->") {
+        r.in_comment = false;
+        empty_token(r);
+      }
+    } else {
+      empty_token(r);
+    }
+    return true;
+  }
+
+  if (r.in_value) {
+    // A quote after a backslash stays in the value together with the backslash.
+    if (c == '"' && !ends_with(r, '\\')) {
+      if (!finish_attribute_value(r)) return false;
+      r.in_value = false;
+      empty_token(r);
+      return true;
+    }
+    *r.token_position++ = c;
+    return true;
+  }
+
+  switch (c) {
+    case '"':
+      if (!r.in_attributes) break;
+      r.in_value = true;
+      return true;
+
+    case '<':
+      if (!token_empty(r)) {
+        if (!finish_text(r)) return false;
+        empty_token(r);
+      }
+      // Only a tag name being read refuses a `<`: among the attributes it opens a child
+      // element of the element still open.
+      if (r.in_tag) {
+        report(r, FaultKind::kTagAlreadyOpened, "tag is already opened");
+        return false;
+      }
+      r.in_tag = true;
+      return true;
+
+    case '>':
+      if (!r.in_tag && !r.in_attributes) {
+        report(r, FaultKind::kTagNotYetOpened, "tag is not yet opened");
+        return false;
+      }
+      if (r.in_tag && !finish_tag_name(r)) return false;
+      if (r.in_attributes && ends_with(r, '/')) climb(*r.tree);
+      r.in_tag = false;
+      r.in_attributes = false;
+      empty_token(r);
+      return true;
+
+    case '=':
+      if (!r.in_attributes) break;
+      // The attribute node becomes current, so the value that follows lands on it.
+      if (!add_child(r, token(r))) return false;
+      empty_token(r);
+      return true;
+
+    case ' ':
+    case '\t':
+    case '\n':
+    case '\r':
+      if (r.in_tag || r.in_attributes) {
+        if (r.in_tag && !finish_tag_name(r)) return false;
+        r.in_tag = false;
+        r.in_attributes = true;
+        empty_token(r);
+        return true;
+      }
+      // In text, leading white space is dropped and every run shrinks to one space.
+      if (!token_empty(r) && !ends_with(r, ' ')) *r.token_position++ = ' ';
+      return true;
+
+    default:
+      break;
+  }
+
+  *r.token_position++ = c;
+  if (r.in_tag && token(r) == "!--") {
+    r.in_comment = true;
+    r.in_tag = false;
+    empty_token(r);
+  }
+  return true;
+}
+
+// Feeds one character. A failure to grow the token comes before the position is
+// counted, and so reports the position of the previous character.
+bool feed_one(MarkupReader& r, char c) {
+  if (token_full(r) && !grow_token(r)) return false;
+  if (plain(c) && !r.in_comment) {
+    r.column = advance(r.column);
+    *r.token_position++ = c;
+    return true;
+  }
+  return feed_markup(r, c);
+}
+
+bool in_text(const MarkupReader& r) {
+  return !(r.in_tag | r.in_attributes | r.in_value | r.in_comment);
+}
+
+// Character data up to the next `<` or `>`, as far as the token has room for: each
+// character is appended, white space as one space unless the token is empty or already
+// ends with one, without a branch that depends on the text. Returns where it stopped.
+const char* feed_text(MarkupReader& r, const char* p, const char* const end) {
+  char* const start = r.token_buffer.get();
+  char* out = r.token_position;
+  // Each character adds at most one to the token, so it cannot fill up before `stop`.
+  const std::size_t room = static_cast<std::size_t>(start + r.token_capacity - out);
+  const char* const stop = p + std::min(room, static_cast<std::size_t>(end - p));
+  bool drop_blank = out == start || out[-1] == ' ';
+  std::int32_t line = r.line;
+  std::int32_t column = r.column;
+  for (; p != stop; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (kTextEnd[c]) break;
+    const bool blank = kBlank[c];
+    const bool newline = c == '\n';
+    line = advance(line, newline);
+    column = newline ? 0 : advance(column);
+    *out = blank ? ' ' : static_cast<char>(c);
+    out += !blank | !drop_blank;
+    drop_blank = blank;
+  }
+  r.token_position = out;
+  r.line = line;
+  r.column = column;
+  return p;
+}
+
+// Feeds every character of [p, end) in order, exactly as feed_one would one by one,
+// with the commonest cases kept in loops of their own: character data, and runs of
+// characters that only join the token.
+bool feed_span(MarkupReader& r, const char* p, const char* const end) {
+  while (p != end) {
+    char* const buffer_end = r.token_buffer.get() + r.token_capacity;
+    if (in_text(r)) {
+      if (r.token_position == buffer_end && !grow_token(r)) return false;
+      p = feed_text(r, p, end);
+      if (p != end && kTextEnd[static_cast<unsigned char>(*p)] && !feed_one(r, *p++)) {
+        return false;
+      }
+      continue;
+    }
+    if (plain(*p) && !r.in_comment) {
+      char* out = r.token_position;
+      const char* const run = p;
+      while (out != buffer_end && p != end && plain(*p)) *out++ = *p++;
+      r.token_position = out;
+      r.column = advance(r.column, static_cast<std::uint32_t>(p - run));
+      if (out == buffer_end && p != end && !grow_token(r)) return false;
+      continue;
+    }
+    if (!feed_one(r, *p++)) return false;
+  }
+  return true;
+}
+
+// Sets up a reader in place; false after "No more memory\n".
+bool start(MarkupReader& r, FILE* err) {
+  r.err = err;
+  r.tree = tree_create();
+  r.token_buffer.reset(new (std::nothrow) char[kTokenStartSize]);
+  if (!r.tree || !r.token_buffer) {
+    report(r, FaultKind::kNoMemory, "No more memory\n", {}, {}, false);
+    return false;
+  }
+  r.token_position = r.token_buffer.get();
+  r.token_capacity = kTokenStartSize;
+  return true;
+}
+
+// A stream is read in large blocks, but its bytes are taken as if read a line at a time
+// into a buffer of kStreamPieceSize bytes: a piece ends after a newline or after 255
+// characters, and a NUL byte drops the rest of the piece it is in.
+constexpr std::size_t kStreamBlockSize = std::size_t{1} << 16;
+constexpr std::size_t kStreamPieceLength = kStreamPieceSize - 1;
+
+struct StreamPieces {
+  std::size_t length = 0;  // characters of the current piece read so far
+  bool cut = false;        // a NUL byte has ended what is kept of the current piece
+};
+
+bool feed_block(MarkupReader& r, StreamPieces& pieces, std::string_view block) {
+  if (!pieces.cut && !std::memchr(block.data(), '\0', block.size())) {
+    // No NUL byte: every character is kept, and only where the last piece stands matters.
+    const std::size_t last_newline = block.rfind('\n');
+    pieces.length = last_newline == std::string_view::npos
+                        ? (pieces.length + block.size()) % kStreamPieceLength
+                        : (block.size() - last_newline - 1) % kStreamPieceLength;
+    return markup_feed(r, block);
+  }
+  while (!block.empty()) {
+    const std::string_view span = block.substr(0, kStreamPieceLength - pieces.length);
+    const std::size_t newline = span.find('\n');
+    const std::string_view piece =
+        newline == std::string_view::npos ? span : span.substr(0, newline + 1);
+    if (!pieces.cut) {
+      const std::size_t nul = piece.find('\0');
+      pieces.cut = nul != std::string_view::npos;
+      if (!markup_feed(r, piece.substr(0, nul))) return false;
+    }
+    pieces.length += piece.size();
+    if (newline != std::string_view::npos || pieces.length == kStreamPieceLength) {
+      pieces = StreamPieces{};
+    }
+    block.remove_prefix(piece.size());
+  }
+  return true;
+}
+
+ParseResult failed(const MarkupReader& r) {
+  return {nullptr, r.fault};
+}
+
+}  // namespace
+
+ReaderPtr markup_reader_create(FILE* err) {
+  ReaderPtr reader(new (std::nothrow) MarkupReader);
+  if (!reader) {
+    if (err) std::fputs("No more memory\n", err);
+    return nullptr;
+  }
+  if (!start(*reader, err)) return nullptr;
+  return reader;
+}
+
+bool markup_feed(MarkupReader& reader, std::string_view piece) {
+  if (reader.spent) return false;
+  return feed_span(reader, piece.data(), piece.data() + piece.size());
+}
+
+ParseResult markup_finish(MarkupReader& reader) {
+  if (reader.fault.kind != FaultKind::kNone) return failed(reader);
+  if (reader.spent) return {nullptr, Fault{FaultKind::kNoInput, reader.line, reader.column, ""}};
+  reader.spent = true;
+  reader.token_buffer.reset();
+  reader.token_position = nullptr;
+  reader.token_capacity = 0;
+  // Nothing else is checked at the end: text after the last tag, and a tag, value or
+  // comment left open, are dropped.
+  if (reader.tree->current != reader.tree->root) {
+    report(reader, FaultKind::kIncomplete, "Incomplete xml\n", {}, {}, false);
+    reader.tree.reset();
+    return failed(reader);
+  }
+  return {std::move(reader.tree), Fault{FaultKind::kNone, reader.line, reader.column, ""}};
+}
+
+ParseResult markup_parse_text(std::string_view text, FILE* err) {
+  if (text.empty()) return {nullptr, Fault{FaultKind::kNoInput, 1, 0, ""}};
+  MarkupReader reader;
+  if (start(reader, err)) markup_feed(reader, text);
+  return markup_finish(reader);
+}
+
+ParseResult markup_parse_stream(FILE* stream, FILE* err) {
+  if (!stream) return {nullptr, Fault{FaultKind::kNoInput, 1, 0, ""}};
+  MarkupReader reader;
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kStreamBlockSize]);
+  if (!start(reader, err)) return failed(reader);
+  if (!buffer) {
+    report(reader, FaultKind::kNoMemory, "No more memory\n", {}, {}, false);
+    return failed(reader);
+  }
+  StreamPieces pieces;
+  std::size_t got = 0;
+  while ((got = std::fread(buffer.get(), 1, kStreamBlockSize, stream)) > 0) {
+    if (!feed_block(reader, pieces, std::string_view(buffer.get(), got))) break;
+  }
+  if (reader.fault.kind == FaultKind::kNone && std::ferror(stream)) {
+    // A stream cut short must not pass for a shorter document.
+    report(reader, FaultKind::kReadError, "read error");
+  }
+  return markup_finish(reader);
+}
+
+}  // namespace nametree

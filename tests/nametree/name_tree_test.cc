@@ -1,0 +1,198 @@
+// Tests for the name tree: occurrence numbering, children in order, values, and release
+// of very deep and very wide trees without recursion.
+#include "nametree/name_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace nametree;
+
+std::vector<int> occurrences(const TreeNode& parent) {
+  std::vector<int> result;
+  for (const TreeNode& n : node_children(parent)) result.push_back(node_occurrence(n));
+  return result;
+}
+
+void add_siblings(NameTree& tree, const std::vector<std::string_view>& names) {
+  TreeNode& parent = tree_current(tree);
+  for (std::string_view name : names) {
+    tree_set_current(tree, parent);
+    ASSERT_TRUE(tree_add_child(tree, name));
+  }
+  tree_set_current(tree, parent);
+}
+
+// Adds `name` under the root, whatever is current.
+void add_to_root(NameTree& tree, std::string_view name) {
+  tree_set_current(tree, tree_root(tree));
+  ASSERT_TRUE(tree_add_child(tree, name));
+}
+
+TEST(NameTree, CreateGivesEmptyRootAsCurrent) {
+  TreePtr tree = tree_create();
+  ASSERT_TRUE(tree);
+  const TreeNode& root = tree_root(*tree);
+  EXPECT_EQ(&root, &tree_current(*tree));
+  EXPECT_EQ(node_name(root), "");
+  EXPECT_EQ(node_value(root), std::nullopt);
+  EXPECT_EQ(node_parent(root), nullptr);
+  EXPECT_EQ(node_next_sibling(root), nullptr);
+  EXPECT_EQ(node_first_child(root), nullptr);
+  EXPECT_EQ(node_last_child(root), nullptr);
+}
+
+TEST(NameTree, NumbersRepeatedNamesInArrivalOrder) {
+  struct Case {
+    std::vector<std::string_view> names;
+    std::vector<int> expected;
+  };
+  const Case cases[] = {
+      {{"a", "b", "a"}, {1, 0, 2}},
+      {{"a", "a", "a"}, {1, 2, 3}},
+      {{"a", "A"}, {0, 0}},  // names differing only in case differ
+      {{"x", "a", "y", "a", "z", "a"}, {0, 1, 0, 2, 0, 3}},
+      {{"only"}, {0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.names));
+    TreePtr tree = tree_create();
+    add_siblings(*tree, c.names);
+    EXPECT_EQ(occurrences(tree_root(*tree)), c.expected);
+  }
+}
+
+TEST(NameTree, ChildrenComeInInsertionOrder) {
+  TreePtr tree = tree_create();
+  add_siblings(*tree, {"a", "b", "c"});
+  const TreeNode& root = tree_root(*tree);
+  std::vector<std::string_view> names;
+  for (const TreeNode& child : node_children(root)) {
+    EXPECT_EQ(node_parent(child), &root);
+    names.push_back(node_name(child));
+  }
+  EXPECT_EQ(names, (std::vector<std::string_view>{"a", "b", "c"}));
+  EXPECT_EQ(node_name(*node_last_child(root)), "c");
+  EXPECT_EQ(node_next_sibling(*node_last_child(root)), nullptr);
+}
+
+TEST(NameTree, AddedNodeBecomesCurrentSoTheNextGoesUnderIt) {
+  TreePtr tree = tree_create();
+  ASSERT_TRUE(tree_add_child(*tree, "a"));
+  ASSERT_TRUE(tree_add_child(*tree, "b"));
+  const TreeNode& b = tree_current(*tree);
+  EXPECT_EQ(node_name(b), "b");
+  EXPECT_EQ(node_name(*node_parent(b)), "a");
+  EXPECT_EQ(node_last_child(*node_parent(b)), &b);
+}
+
+TEST(NameTree, ValuesAreCopiedAndReplaced) {
+  TreePtr tree = tree_create();
+  ASSERT_TRUE(tree_add_child(*tree, "a"));
+  TreeNode& a = tree_current(*tree);
+  std::string text = "first value";
+  ASSERT_TRUE(tree_set_value(*tree, a, text));
+  text = "changed";  // the tree holds its own copy
+  EXPECT_EQ(node_value(a), "first value");
+  // Shorter, empty, and longer than anything before: each replaces the last.
+  for (std::string_view value : {"short", "", "a value longer than the first one", "x"}) {
+    ASSERT_TRUE(tree_set_value(*tree, a, value));
+    EXPECT_EQ(node_value(a), value);
+  }
+  // An empty value is a value: it differs from none.
+  ASSERT_TRUE(tree_add_child(*tree, "b"));
+  EXPECT_EQ(node_value(tree_current(*tree)), std::nullopt);
+  ASSERT_TRUE(tree_set_value(*tree, tree_current(*tree), ""));
+  EXPECT_EQ(node_value(tree_current(*tree)), "");
+}
+
+TEST(NameTree, KeepsNamesAndValuesOfAnySize) {
+  // Around the size at which a text gets a block of its own, and across many blocks.
+  TreePtr tree = tree_create();
+  std::vector<std::string> texts;
+  for (std::size_t size : {0u, 1u, 16383u, 16384u, 16385u, 65536u, 70000u, 300u, 5u}) {
+    for (int i = 0; i < 20; ++i) texts.push_back(std::string(size, static_cast<char>('a' + i)));
+  }
+  for (const std::string& text : texts) {
+    add_to_root(*tree, text);
+    ASSERT_TRUE(tree_set_value(*tree, tree_current(*tree), text + "!"));
+  }
+  std::size_t i = 0;
+  for (const TreeNode& child : node_children(tree_root(*tree))) {
+    ASSERT_LT(i, texts.size());
+    EXPECT_EQ(node_name(child), texts[i]);
+    EXPECT_EQ(node_value(child), texts[i] + "!");
+    ++i;
+  }
+  EXPECT_EQ(i, texts.size());
+}
+
+TEST(NameTree, DestroyAcceptsNone) {
+  tree_destroy(nullptr);
+}
+
+// A million levels or a million siblings must be released without a deep stack.
+TEST(NameTree, ReleasesMillionLevelsDeep) {
+  TreePtr tree = tree_create();
+  for (int i = 0; i < 1000000; ++i) ASSERT_TRUE(tree_add_child(*tree, "d"));
+  tree_destroy(std::move(tree));
+}
+
+TEST(NameTree, ReleasesMillionSiblings) {
+  TreePtr tree = tree_create();
+  for (int i = 0; i < 1000000; ++i) add_to_root(*tree, i % 2 ? "odd" : "even");
+  EXPECT_EQ(node_occurrence(*node_last_child(tree_root(*tree))), 500000);
+  tree_destroy(std::move(tree));
+}
+
+// Wide parents number their children through an index: the numbers must be the same
+// as those of the walk back through the siblings, for every width around the switch.
+TEST(NameTree, NumbersWideParentsLikeNarrowOnes) {
+  std::mt19937 random(11);
+  for (int width : {31, 32, 33, 34, 64, 200}) {
+    SCOPED_TRACE(width);
+    TreePtr tree = tree_create();
+    std::vector<std::string> names;
+    for (int i = 0; i < width; ++i)
+      names.push_back(std::string(1, static_cast<char>('a' + random() % 6)));
+    std::vector<std::string_view> views(names.begin(), names.end());
+    add_siblings(*tree, views);
+    // The expected numbers: 0 for a name used once, else the rank among its holders.
+    std::vector<int> expected;
+    for (int i = 0; i < width; ++i) {
+      int before = 0, total = 0;
+      for (int j = 0; j < width; ++j) {
+        if (names[static_cast<std::size_t>(j)] != names[static_cast<std::size_t>(i)]) continue;
+        ++total;
+        if (j < i) ++before;
+      }
+      expected.push_back(total == 1 ? 0 : before + 1);
+    }
+    EXPECT_EQ(occurrences(tree_root(*tree)), expected);
+  }
+}
+
+TEST(NameTree, MillionDifferentlyNamedSiblingsStayLinear) {
+  TreePtr tree = tree_create();
+  for (int i = 0; i < 1000000; ++i) add_to_root(*tree, "n" + std::to_string(i % 500000));
+  const TreeNode& first = *node_first_child(tree_root(*tree));
+  EXPECT_EQ(node_occurrence(first), 1);
+  EXPECT_EQ(node_occurrence(*node_last_child(tree_root(*tree))), 2);
+  EXPECT_EQ(node_occurrence(*node_next_sibling(first)), 1);
+}
+
+TEST(NameTree, ReleasesMixedShapes) {
+  // Siblings with children of their own, then a climb back up.
+  TreePtr tree = tree_create();
+  for (int i = 0; i < 1000; ++i) {
+    add_to_root(*tree, "s");
+    for (int j = 0; j < 100; ++j) ASSERT_TRUE(tree_add_child(*tree, "c"));
+  }
+  tree_destroy(std::move(tree));
+}
+
+}  // namespace
