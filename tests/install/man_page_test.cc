@@ -180,7 +180,7 @@ std::set<int> page_exit_statuses(const std::string& name) {
 
 TEST(ManPage, LintsCleanWithGroff) {
   std::string groff = find_program("groff");
-  if (groff.empty()) GTEST_SKIP() << "groff is not installed (Debian package groff-base)";
+  if (groff.empty()) SKIP_UNLESS_CI("groff is not installed (Debian package groff-base)");
   for (const Program& program : programs()) {
     SCOPED_TRACE(program.name);
     ProcessResult result = run_process({groff, "-man", "-ww", "-z", page_path(program.name)});
@@ -192,7 +192,7 @@ TEST(ManPage, LintsCleanWithGroff) {
 
 TEST(ManPage, LintsCleanWithMandoc) {
   std::string mandoc = find_program("mandoc");
-  if (mandoc.empty()) GTEST_SKIP() << "mandoc is not installed (Debian package mandoc)";
+  if (mandoc.empty()) SKIP_UNLESS_CI("mandoc is not installed (Debian package mandoc)");
   for (const Program& program : programs()) {
     SCOPED_TRACE(program.name);
     ProcessResult result = run_process({mandoc, "-T", "lint", page_path(program.name)});
@@ -204,7 +204,7 @@ TEST(ManPage, LintsCleanWithMandoc) {
 
 TEST(ManPage, RendersWithMan) {
   std::string man = find_program("man");
-  if (man.empty()) GTEST_SKIP() << "man is not installed (Debian package man-db)";
+  if (man.empty()) SKIP_UNLESS_CI("man is not installed (Debian package man-db)");
   for (const Program& program : programs()) {
     SCOPED_TRACE(program.name);
     RunOptions options;

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 
@@ -43,6 +44,22 @@ std::vector<std::string> wrapper_words() {
   return words;
 }
 
+// A copy of the program at `path` in `dir`, executable by anyone.
+std::string copy_program(const std::string& path, const ScratchDir& dir) {
+  std::filesystem::path copy =
+      std::filesystem::path(dir.path) / std::filesystem::path(path).filename();
+  std::filesystem::copy_file(path, copy);
+  check(chmod(copy.c_str(), 0755) == 0, "chmod");
+  return copy.string();
+}
+
+// Gives up root's privileges for good: no supplementary groups, kUnprivilegedUid as user
+// and group. Returns false where the system refuses. Safe between fork and exec.
+bool drop_privileges() {
+  return setgroups(0, nullptr) == 0 && setgid(kUnprivilegedUid) == 0 &&
+         setuid(kUnprivilegedUid) == 0;
+}
+
 }  // namespace
 
 ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options) {
@@ -56,6 +73,15 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
   std::vector<std::string> command;
   if (options.address_space_limit == 0) command = wrapper_words();
   command.insert(command.end(), argv.begin(), argv.end());
+  bool dropping = options.drop_root && geteuid() == 0;
+  // The build folder may lie in a folder of mode 0700 (a home folder, say), which the
+  // unprivileged user cannot pass through: it runs a copy of the program instead.
+  std::unique_ptr<ScratchDir> program_dir;
+  if (dropping) {
+    program_dir = std::make_unique<ScratchDir>();
+    std::size_t program = command.size() - argv.size();
+    command[program] = copy_program(command[program], *program_dir);
+  }
   std::vector<char*> args;
   for (const std::string& a : command) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -84,12 +110,7 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
       rlimit limit{options.address_space_limit, options.address_space_limit};
       if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
     }
-    if (options.drop_root && geteuid() == 0) {
-      if (setgroups(0, nullptr) != 0 || setgid(kUnprivilegedUid) != 0 ||
-          setuid(kUnprivilegedUid) != 0) {
-        _exit(126);
-      }
-    }
+    if (dropping && !drop_privileges()) _exit(126);
     execve(args[0], args.data(), envp.data());
     _exit(127);
   }
@@ -147,6 +168,61 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
   }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
+}
+
+std::string permission_tests_unavailable() {
+  // A child takes the same steps as run_process with drop_root, then tries a file of mode
+  // 0 and the temporary folder; its exit status says what it found.
+  enum Finding { kEnforced, kNoSetgroups, kNoUnprivilegedUid, kTempUnreachable, kUnenforced };
+  ScratchDir dir;
+  dir.write("locked", "");
+  dir.write("program", "");
+  check(chmod((dir.path + "/locked").c_str(), 0) == 0, "chmod");
+  check(chmod((dir.path + "/program").c_str(), 0755) == 0, "chmod");
+  std::string program = dir.path + "/program";
+  pid_t pid = fork();
+  check(pid >= 0, "fork");
+  if (pid == 0) {
+    if (chdir(dir.path.c_str()) != 0) _exit(kTempUnreachable);
+    if (geteuid() == 0) {
+      if (setgroups(0, nullptr) != 0) _exit(kNoSetgroups);
+      if (setgid(kUnprivilegedUid) != 0 || setuid(kUnprivilegedUid) != 0) {
+        _exit(kNoUnprivilegedUid);
+      }
+      if (access(program.c_str(), X_OK) != 0) _exit(kTempUnreachable);
+    }
+    int fd = open("locked", O_RDONLY);
+    _exit(fd >= 0 ? kUnenforced : kEnforced);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  int finding = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::string uid = std::to_string(kUnprivilegedUid);
+  switch (finding) {
+    case kEnforced:
+      return "";
+    case kNoSetgroups:
+      return "root cannot give up its privileges here: setgroups is refused (a user namespace?)";
+    case kNoUnprivilegedUid:
+      return "root cannot become uid " + uid + " here (a user namespace that does not map it?)";
+    case kTempUnreachable:
+      return "uid " + uid + " cannot reach the temporary folder " +
+             std::filesystem::temp_directory_path().string() +
+             "; set TMPDIR to a folder it can reach";
+    case kUnenforced:
+      return "file permissions are not enforced on this user (it holds CAP_DAC_OVERRIDE or "
+             "CAP_DAC_READ_SEARCH)";
+    default:
+      return "the permission check ended with status " + std::to_string(status);
+  }
+}
+
+bool running_in_ci() {
+  const char* ci = std::getenv("CI");
+  if (ci == nullptr) return false;
+  std::string_view value = ci;
+  return !value.empty() && value != "0" && value != "false";
 }
 
 ScratchDir::ScratchDir() {

@@ -15,8 +15,10 @@ struct RunOptions {
   std::string cwd;               // working directory; empty keeps the test's own
   std::string stdout_path;       // when set, standard output goes to this file (e.g. /dev/full)
   std::vector<std::string> env;  // extra NAME=value entries for the environment
-  // When the test runs as root, run the program as this unprivileged user instead, so
-  // that permissions are enforced on it (root reads every file).
+  // When the test runs as root, run the program as an unprivileged user instead, so
+  // that permissions are enforced on it (root reads every file). The program then runs
+  // from a copy in a scratch folder, since that user may not reach the build folder.
+  // Tests that rely on it first ask permission_tests_unavailable().
   bool drop_root = false;
   // When set, the program's address space is limited to this many bytes.
   unsigned long long address_space_limit = 0;
@@ -32,6 +34,16 @@ constexpr unsigned kUnprivilegedUid = 65534;
 // except under an address-space limit, within which such a tool cannot work.
 ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options = {});
 
+// Why a program started with `drop_root` would not have file permissions enforced on it
+// here, or "" when it would. Root cannot give up its privileges in a user namespace that
+// refuses setgroups or does not map kUnprivilegedUid; a user holding CAP_DAC_OVERRIDE
+// reads files whatever their mode; and the unprivileged user must reach the temporary
+// folder, where the program's copy goes.
+std::string permission_tests_unavailable();
+
+// True where the environment variable CI is set (to anything but "", "0" or "false").
+bool running_in_ci();
+
 // A fresh directory under the system's temporary folder, removed with all it holds.
 struct ScratchDir {
   ScratchDir();
@@ -46,3 +58,12 @@ struct ScratchDir {
 
   std::string path;
 };
+
+// Ends the current test for want of a tool or library it needs: a skip on a developer's
+// machine, a failure in CI, where everything the tests need is installed and a test that
+// skips would let CI pass without running it. Use in a test body, like GTEST_SKIP().
+#define SKIP_UNLESS_CI(reason)                                                   \
+  do {                                                                           \
+    if (running_in_ci()) FAIL() << reason << " (CI is set: this must not skip)"; \
+    GTEST_SKIP() << reason;                                                      \
+  } while (false)
