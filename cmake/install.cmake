@@ -1,11 +1,15 @@
-# Installs the two programs into bin/ and their manual pages into share/man/man1/,
-# compressed as Debian's man-db expects them.
+# Installs the two programs into bin/ and their manual pages into share/man/man1/, and the
+# library's page into share/man/man3/, compressed as Debian's man-db expects them. The
+# programs and their pages are the `programs` component; the library's files (see
+# nametree/CMakeLists.txt) are the `development` component.
 include(GNUInstallDirs)
 
-install(TARGETS rule-merge iftable-json RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS rule-merge iftable-json RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        COMPONENT programs)
 
 find_program(RULE_TOOLS_GZIP gzip)
-set(man_sources ${PROJECT_SOURCE_DIR}/man/rule-merge.1 ${PROJECT_SOURCE_DIR}/man/iftable-json.1)
+set(man_sources ${PROJECT_SOURCE_DIR}/man/rule-merge.1 ${PROJECT_SOURCE_DIR}/man/iftable-json.1
+                ${PROJECT_SOURCE_DIR}/man/nametree.3)
 if(RULE_TOOLS_GZIP)
   set(man_pages "")
   foreach(source IN LISTS man_sources)
@@ -25,4 +29,10 @@ if(RULE_TOOLS_GZIP)
 else()
   set(man_pages ${man_sources})
 endif()
-install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+foreach(page IN LISTS man_pages)
+  if(page MATCHES "\\.3(\\.gz)?$")
+    install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT development)
+  else()
+    install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
+  endif()
+endforeach()

@@ -32,6 +32,14 @@ std::string page_path(const std::string& name) {
   return std::string(MAN_DIR) + "/" + name + ".1";
 }
 
+// Every manual page, the library's included.
+std::vector<std::string> all_pages() {
+  std::vector<std::string> pages;
+  for (const Program& program : programs()) pages.push_back(page_path(program.name));
+  pages.push_back(std::string(MAN_DIR) + "/nametree.3");
+  return pages;
+}
+
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
@@ -181,9 +189,9 @@ std::set<int> page_exit_statuses(const std::string& name) {
 TEST(ManPage, LintsCleanWithGroff) {
   std::string groff = find_program("groff");
   if (groff.empty()) SKIP_UNLESS_CI("groff is not installed (Debian package groff-base)");
-  for (const Program& program : programs()) {
-    SCOPED_TRACE(program.name);
-    ProcessResult result = run_process({groff, "-man", "-ww", "-z", page_path(program.name)});
+  for (const std::string& page : all_pages()) {
+    SCOPED_TRACE(page);
+    ProcessResult result = run_process({groff, "-man", "-ww", "-z", page});
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.status, 0);
@@ -193,9 +201,9 @@ TEST(ManPage, LintsCleanWithGroff) {
 TEST(ManPage, LintsCleanWithMandoc) {
   std::string mandoc = find_program("mandoc");
   if (mandoc.empty()) SKIP_UNLESS_CI("mandoc is not installed (Debian package mandoc)");
-  for (const Program& program : programs()) {
-    SCOPED_TRACE(program.name);
-    ProcessResult result = run_process({mandoc, "-T", "lint", page_path(program.name)});
+  for (const std::string& page : all_pages()) {
+    SCOPED_TRACE(page);
+    ProcessResult result = run_process({mandoc, "-T", "lint", page});
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
@@ -357,13 +365,20 @@ TEST(ManPage, ListsEveryMessageAndStatusTheProgramGives) {
   }
 }
 
-TEST(Install, PutsProgramsInBinAndPagesInMan1) {
+TEST(Install, PutsProgramsLibraryAndPagesInPlace) {
   ScratchDir prefix;
   ProcessResult result =
       run_process({CMAKE_COMMAND, "--install", BUILD_DIR, "--prefix", prefix.path});
   ASSERT_EQ(result.status, 0) << result.err;
-  for (std::string file : {"bin/rule-merge", "bin/iftable-json", "share/man/man1/rule-merge.1.gz",
-                           "share/man/man1/iftable-json.1.gz"}) {
+  const std::string lib = LIBDIR;
+  for (std::string file :
+       {"bin/rule-merge", "bin/iftable-json", "share/man/man1/rule-merge.1.gz",
+        "share/man/man1/iftable-json.1.gz", "share/man/man3/nametree.3.gz",
+        "include/nametree/name_tree.h", "include/nametree/markup_reader.h",
+        "include/nametree/fault.h", lib + "/libnametree.a", lib + "/pkgconfig/nametree.pc",
+        lib + "/cmake/NameTree/NameTreeConfig.cmake",
+        lib + "/cmake/NameTree/NameTreeConfigVersion.cmake",
+        lib + "/cmake/NameTree/NameTreeTargets.cmake"}) {
     SCOPED_TRACE(file);
     struct stat st;
     ASSERT_EQ(stat((prefix.path + "/" + file).c_str(), &st), 0);

@@ -3,6 +3,8 @@
 // node, and an added node becomes current, so a reader descends by adding and climbs by
 // making the parent current again.
 //
+// The public headers need C++17; the library itself is built as C++20.
+//
 // The tree owns every node and every name and value; a node, and the text views taken
 // from it, stay valid until the tree is released. Releasing takes no recursion, however
 // deep or wide the tree.
@@ -89,7 +91,12 @@ struct ChildIterator {
     ++*this;
     return before;
   }
-  bool operator==(const ChildIterator&) const = default;
+  bool operator==(const ChildIterator& other) const {
+    return node == other.node;
+  }
+  bool operator!=(const ChildIterator& other) const {
+    return node != other.node;
+  }
 };
 
 struct ChildRange {
