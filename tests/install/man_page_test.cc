@@ -371,14 +371,14 @@ TEST(Install, PutsProgramsLibraryAndPagesInPlace) {
       run_process({CMAKE_COMMAND, "--install", BUILD_DIR, "--prefix", prefix.path});
   ASSERT_EQ(result.status, 0) << result.err;
   const std::string lib = LIBDIR;
-  for (std::string file :
-       {"bin/rule-merge", "bin/iftable-json", "share/man/man1/rule-merge.1.gz",
-        "share/man/man1/iftable-json.1.gz", "share/man/man3/nametree.3.gz",
-        "include/nametree/name_tree.h", "include/nametree/markup_reader.h",
-        "include/nametree/fault.h", lib + "/libnametree.a", lib + "/pkgconfig/nametree.pc",
-        lib + "/cmake/NameTree/NameTreeConfig.cmake",
-        lib + "/cmake/NameTree/NameTreeConfigVersion.cmake",
-        lib + "/cmake/NameTree/NameTreeTargets.cmake"}) {
+  for (const std::string& file : std::vector<std::string>{
+           "bin/rule-merge", "bin/iftable-json", "share/man/man1/rule-merge.1.gz",
+           "share/man/man1/iftable-json.1.gz", "share/man/man3/nametree.3.gz",
+           "include/nametree/name_tree.h", "include/nametree/markup_reader.h",
+           "include/nametree/fault.h", lib + "/libnametree.a", lib + "/pkgconfig/nametree.pc",
+           lib + "/cmake/NameTree/NameTreeConfig.cmake",
+           lib + "/cmake/NameTree/NameTreeConfigVersion.cmake",
+           lib + "/cmake/NameTree/NameTreeTargets.cmake"}) {
     SCOPED_TRACE(file);
     struct stat st;
     ASSERT_EQ(stat((prefix.path + "/" + file).c_str(), &st), 0);
