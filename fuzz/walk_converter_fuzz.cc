@@ -2,13 +2,18 @@
 // "Too many rows" and no report, or keeps no more than 16 rows, each cell in a slot that
 // holds a row and a column of the table, and writes exactly the report a plain reading
 // of the walk gives: one array per column under its fixed key, the rows whose
-// description begins with "en", their values with control bytes escaped. With values
-// fully escaped, that report is valid JSON.
+// description begins with "en", their values (STRINGs and Hex-STRINGs that go on over
+// further lines taken whole) written as JSON strings. The report the converter writes
+// is valid JSON whatever the walk, and reading through a small buffer, where long lines
+// are looked at piece by piece, gives the same report.
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdlib>
 #include <ctime>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -62,11 +67,112 @@ long row_number(std::string_view text) {
 struct Model {
   std::vector<long> rows;                              // in order of first appearance
   std::map<std::pair<int, long>, std::string> values;  // (column number, row) -> value
+  std::map<std::pair<int, long>, bool> is_string;      // the value is a STRING's
   bool too_many_rows = false;
+  // What the last line left open: none, a STRING without its closing quote, or a
+  // Hex-STRING; and the cell that the further lines go to, if it was kept.
+  char open = 0;  // 0, 's' or 'h'
+  std::optional<std::pair<int, long>> open_cell;
 };
+
+bool blank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// The offset of the last '"' in `text` that is not the second byte of a backslash pair
+// read from the start, or npos.
+std::size_t last_unescaped_quote(std::string_view text) {
+  std::size_t last = std::string_view::npos;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\') {
+      ++i;
+    } else if (text[i] == '"') {
+      last = i;
+    }
+  }
+  return last;
+}
+
+// A STRING's text up to its closing quote, when only blanks and CRs follow that quote.
+std::string_view cut_at_closing_quote(std::string_view text, bool& closed) {
+  std::size_t quote = last_unescaped_quote(text);
+  closed = quote != std::string_view::npos;
+  if (closed && text.substr(quote + 1).find_first_not_of(" \t\r") == std::string_view::npos) {
+    return text.substr(0, quote);
+  }
+  return text;
+}
+
+// Pairs of hex digits between blanks, at least one.
+bool hex_pairs_only(std::string_view body) {
+  std::size_t pairs = 0;
+  std::size_t i = 0;
+  auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+  while (i < body.size()) {
+    if (blank(body[i])) {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= body.size() || !hex(body[i]) || !hex(body[i + 1])) return false;
+    if (i + 2 < body.size() && !blank(body[i + 2])) return false;
+    ++pairs;
+    i += 2;
+  }
+  return pairs > 0;
+}
 
 // Takes one line (with its newline, if any) the way the walk is meant to be read.
 void model_line(Model& model, std::string_view line) {
+  // Within a STRING that goes on, only the line feed ends a line.
+  std::string_view open_body = line.substr(0, line.size() - line.ends_with('\n'));
+  std::string_view body = open_body.substr(0, open_body.size() - open_body.ends_with('\r'));
+  if (!line.ends_with('\n')) body = line;
+  if (model.open == 's') {
+    bool closed = false;
+    std::string_view text = cut_at_closing_quote(body, closed);
+    if (!closed) text = open_body;
+    if (model.open_cell) model.values[*model.open_cell] += "\n" + std::string(text);
+    if (closed) {
+      model.open = 0;
+      model.open_cell.reset();
+    }
+    return;
+  }
+  if (model.open == 'h' && hex_pairs_only(body)) {
+    if (model.open_cell) {
+      std::string& value = model.values[*model.open_cell];
+      while (!value.empty() && blank(value.back())) value.pop_back();
+      value += ' ';
+      value += body.substr(body.find_first_not_of(" \t"));
+    }
+    return;
+  }
+  model.open = 0;
+  model.open_cell.reset();
+
+  std::size_t colon = line.find(": ");
+  bool is_string =
+      colon != std::string_view::npos && colon >= 8 && line.substr(colon - 8, 8) == "= STRING";
+  bool is_hex = colon != std::string_view::npos && colon >= 12 &&
+                line.substr(colon - 12, 12) == "= Hex-STRING";
+  std::string value;
+  if (colon != std::string_view::npos) {
+    std::string_view text = body.substr(std::min(body.size(), colon + 2));
+    if (is_string) {
+      bool quoted = text.starts_with('"');
+      if (quoted) text.remove_prefix(1);
+      bool closed = false;
+      text = cut_at_closing_quote(text, closed);
+      if (quoted && !closed) {
+        model.open = 's';
+        text = open_body.substr(std::min(open_body.size(), colon + 3));
+      }
+    } else if (is_hex) {
+      model.open = 'h';
+    }
+    value = text;
+  }
+
   auto follows = [&](std::string_view oid) {
     return line.size() > oid.size() && line.starts_with(oid) &&
            (line[oid.size()] == '.' || line[oid.size()] == ' ');
@@ -110,21 +216,18 @@ void model_line(Model& model, std::string_view line) {
     }
     model.rows.push_back(row);
   }
-  std::size_t colon = line.find(": ");
   if (column == 0 || colon == std::string_view::npos) return;
-  std::string_view value = line.substr(colon + 2);
-  if (value.ends_with('\n')) value.remove_suffix(1);
-  if (value.ends_with('\r') && line.ends_with('\n')) value.remove_suffix(1);
-  if (colon >= 8 && line.substr(colon - 8, 8) == "= STRING") {
-    if (value.starts_with('"')) value.remove_prefix(1);
-    if (value.ends_with('"')) value.remove_suffix(1);
-  }
-  model.values[{column, row}] = std::string(value);
+  model.values[{column, row}] = value;
+  model.is_string[{column, row}] = is_string;
+  if (model.open) model.open_cell = std::make_pair(column, row);
 }
 
-std::string escaped(std::string_view value, bool fully) {
+// The inside of a JSON string for `value`: a STRING keeps the backslash pairs that
+// snmpwalk writes for '"' and '\' as they are; every other '"' and '\' gets a backslash.
+std::string escaped(std::string_view value, bool is_string) {
   std::string text;
-  for (unsigned char c : value) {
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(value[i]);
     char piece[8];
     if (c < 0x20) {
       switch (c) {
@@ -147,7 +250,11 @@ std::string escaped(std::string_view value, bool fully) {
           std::snprintf(piece, sizeof piece, "\\u%04x", c);
           text += piece;
       }
-    } else if (fully && (c == '"' || c == '\\')) {
+    } else if (c == '\\' && is_string && i + 1 < value.size() &&
+               (value[i + 1] == '"' || value[i + 1] == '\\')) {
+      text += value.substr(i, 2);
+      ++i;
+    } else if (c == '"' || c == '\\') {
       text += '\\';
       text += static_cast<char>(c);
     } else {
@@ -157,7 +264,7 @@ std::string escaped(std::string_view value, bool fully) {
   return text;
 }
 
-std::string model_report(const Model& model, bool fully) {
+std::string model_report(const Model& model) {
   std::string report = "{";
   for (const Column& c : kColumns) {
     report += '"' + std::string(c.key) + "\":[";
@@ -170,7 +277,10 @@ std::string model_report(const Model& model, bool fully) {
       first = false;
       auto value = model.values.find({c.number, row});
       report += "{\"inner_index\":" + std::to_string(slot + 1) + ",\"inner_" + std::string(c.key) +
-                "\":\"" + (value == model.values.end() ? "" : escaped(value->second, fully)) +
+                "\":\"" +
+                (value == model.values.end()
+                     ? ""
+                     : escaped(value->second, model.is_string.at({c.number, row}))) +
                 "\"}";
     }
     report += "],";
@@ -197,6 +307,23 @@ void check_state(const WalkState& state) {
   }
 }
 
+// Reads the walk through a buffer of `buffer` bytes at first; on success `report` is
+// the report at time 0.
+bool convert(const std::uint8_t* data, std::size_t size, std::size_t buffer, FILE* err,
+             std::string& report) {
+  FILE* in = fmemopen(const_cast<std::uint8_t*>(data), size, "r");
+  if (!in) std::abort();
+  auto state = std::make_unique<WalkState>();
+  bool ok = read_walk(in, kPrefix, *state, err, buffer);
+  std::fclose(in);
+  check_state(*state);
+  if (!ok) return false;
+  Capture out;
+  write_report(out.file, *state, 0);
+  report = out.take();
+  return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -215,14 +342,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rest.remove_prefix(length);
   }
 
-  FILE* in = fmemopen(const_cast<std::uint8_t*>(data), size, "r");
-  if (!in) std::abort();
-  auto state = std::make_unique<WalkState>();
   Capture err_capture;
-  bool ok = read_walk(in, kPrefix, *state, err_capture.file);
-  std::fclose(in);
+  std::string report;
+  bool ok = convert(data, size, kReadBuffer, err_capture.file, report);
   std::string err = err_capture.take();
-  check_state(*state);
   if (!ok) {
     expect(model.too_many_rows, "the only fault a walk can meet is a seventeenth row", err);
     expect(err == "Too many rows\n", "one message for too many rows", err);
@@ -230,11 +353,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   expect(!model.too_many_rows, "a seventeenth row ends the run", walk);
   expect(err.empty(), "a report comes without a message", err);
+  expect(json_valid(report), "the report is JSON", report);
+  expect(report == model_report(model), "report as the walk says", report);
 
-  Capture out_capture;
-  write_report(out_capture.file, *state, 0);
-  std::string report = out_capture.take();
-  expect(report == model_report(model, false), "report as the walk says", report);
-  expect(json_valid(model_report(model, true)), "report is JSON once values are escaped", report);
+  // Lines longer than the buffer and not kept are looked at as they go by.
+  for (std::size_t buffer : {std::size_t{2}, std::size_t{19}, std::size_t{64}}) {
+    Capture small_err;
+    std::string small_report;
+    expect(convert(data, size, buffer, small_err.file, small_report), "a small buffer reads too");
+    expect(small_report == report, "a small buffer gives the same report", small_report);
+  }
   return 0;
 }

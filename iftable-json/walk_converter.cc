@@ -1,6 +1,7 @@
 // Reading the interface-table walk into row slots and cells, and writing the report.
 #include "walk_converter.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -11,9 +12,6 @@
 #include "identifier.h"
 
 namespace {
-
-// Large reads keep the cost per line low; the buffer grows only for a longer line.
-constexpr std::size_t kInitialBuffer = std::size_t{1} << 18;
 
 struct FreeDeleter {
   void operator()(char* p) const {
@@ -81,19 +79,43 @@ std::int64_t claim_slot(RowSlots& slots, std::int32_t row) {
   return slot;
 }
 
-// The value after the "<oid> = <TYPE>: " that ends at `colon`: the line ending is
-// dropped (a CR before the LF too), and a STRING loses its surrounding quotes.
-std::string_view value_text(std::string_view line, std::size_t colon) {
-  std::string_view value = line.substr(colon + 2);
-  if (value.ends_with('\n')) {
-    value.remove_suffix(1);
-    if (value.ends_with('\r')) value.remove_suffix(1);
+std::string_view piece(std::string_view line, std::uint64_t begin, std::uint64_t end) {
+  return line.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
+}
+
+// Adds a further line to the value kept in `text`: a STRING goes on after a newline; the
+// pairs of a Hex-STRING go on after one blank, as they stand on one line.
+void extend_value(std::string& text, std::string_view line, const LineShape& shape) {
+  std::string_view more = piece(line, shape.value_begin, shape.value_end);
+  if (shape.kind == LineKind::kStringPart) {
+    text += '\n';
+  } else {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
+    text += ' ';
   }
-  if (colon >= 8 && line.substr(colon - 8, 8) == "= STRING") {
-    if (value.starts_with('"')) value.remove_prefix(1);
-    if (value.ends_with('"')) value.remove_suffix(1);
+  text += more;
+}
+
+// The row and column a line within the prefix names, as the column table reads them.
+struct Place {
+  std::int32_t row = 0;
+  int column = -1;
+};
+
+Place find_place(std::string_view line) {
+  Place place;
+  for (std::size_t i = 0; i < column_table.size(); ++i) {
+    const ColumnEntry& entry = column_table[i];
+    if (!oid_match(line, entry.oid)) continue;
+    if (entry.depth > 0) {
+      place.row = entry_row(line, entry);
+    } else if (entry.depth < 0) {
+      place.row = column_row(line, entry);
+      place.column = static_cast<int>(i);
+      break;
+    }
   }
-  return value;
+  return place;
 }
 
 // The number of rows -m allows: a whole decimal number from 1 to kLargestMaxRows.
@@ -114,15 +136,29 @@ bool no_memory(FILE* err) {
   return false;
 }
 
-// Writes `value` as the inside of a JSON string: bytes below 0x20 become escapes,
-// every other byte goes out as read (snmpwalk already escapes '"' and '\').
-void write_json_text(FILE* out, std::string_view value) {
+// Writes `value` as the inside of a JSON string: bytes below 0x20 become escapes, and
+// '"' and '\' get a backslash, except the \" and \\ that snmpwalk writes inside a
+// STRING value (`string_value`), which stay as they are. Every other byte goes out as read.
+void write_json_text(FILE* out, std::string_view value, bool string_value) {
   std::size_t start = 0;
   for (std::size_t i = 0; i < value.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(value[i]);
-    if (c >= 0x20) continue;
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
     std::fwrite(value.data() + start, 1, i - start, out);
+    start = i + 1;
     switch (c) {
+      case '"':
+        std::fputs("\\\"", out);
+        continue;
+      case '\\':
+        if (string_value && i + 1 < value.size() && (value[i + 1] == '"' || value[i + 1] == '\\')) {
+          std::fputc('\\', out);
+          std::fputc(value[++i], out);
+          start = i + 1;
+        } else {
+          std::fputs("\\\\", out);
+        }
+        continue;
       case '\b':
         std::fputs("\\b", out);
         break;
@@ -142,7 +178,6 @@ void write_json_text(FILE* out, std::string_view value) {
         std::fprintf(out, "\\u%04x", c);
         break;
     }
-    start = i + 1;
   }
   std::fwrite(value.data() + start, 1, value.size() - start, out);
 }
@@ -170,64 +205,94 @@ bool oid_match(std::string_view line, std::string_view oid) {
 }
 
 bool take_line(std::string_view line, std::string_view prefix, WalkState& state, FILE* err) {
-  if (!oid_match(line, prefix)) return true;
-
-  std::int32_t row = 0;
-  int column = -1;
-  for (std::size_t i = 0; i < column_table.size(); ++i) {
-    const ColumnEntry& entry = column_table[i];
-    if (!oid_match(line, entry.oid)) continue;
-    if (entry.depth > 0) {
-      row = entry_row(line, entry);
-    } else if (entry.depth < 0) {
-      row = column_row(line, entry);
-      column = static_cast<int>(i);
-      break;
-    }
-  }
-  std::size_t colon = line.find(": ");
-  if (row <= 0) return true;
-
+  LineShape shape = scan_line(line, state.open.what);
   try {
-    std::int64_t slot = claim_slot(state.slots, row);
+    if (shape.kind != LineKind::kWalkLine) {
+      if (state.open.text) extend_value(*state.open.text, line, shape);
+      state.open.what = shape.next;
+      if (shape.next == OpenValue::kNone) state.open.text = nullptr;
+      return true;
+    }
+    state.open = {shape.next, nullptr};
+    if (!oid_match(line, prefix)) return true;
+
+    Place place = find_place(line);
+    if (place.row <= 0) return true;
+    std::int64_t slot = claim_slot(state.slots, place.row);
     if (slot < 0) {
       std::fputs("Too many rows\n", err);
       return false;
     }
-    if (column < 0 || colon == std::string_view::npos) return true;
+    if (place.column < 0 || shape.colon == kNoColon) return true;
     std::vector<std::unique_ptr<RowCells>>& cells = state.cells.cells;
     if (cells.size() <= static_cast<std::size_t>(slot)) cells.resize(state.slots.row.size());
     std::unique_ptr<RowCells>& row_cells = cells[static_cast<std::size_t>(slot)];
     if (!row_cells) row_cells = std::make_unique<RowCells>();
-    row_cells->value[static_cast<std::size_t>(column)] = std::string(value_text(line, colon));
+    std::size_t column = static_cast<std::size_t>(place.column);
+    std::optional<std::string>& cell = row_cells->value[column];
+    cell = std::string(piece(line, shape.value_begin, shape.value_end));
+    std::uint32_t bit = std::uint32_t{1} << column;
+    row_cells->string_values =
+        shape.string_value ? row_cells->string_values | bit : row_cells->string_values & ~bit;
+    if (shape.next != OpenValue::kNone) state.open.text = &*cell;
   } catch (const std::bad_alloc&) {
     return no_memory(err);
   }
   return true;
 }
 
-bool read_walk(FILE* in, std::string_view prefix, WalkState& state, FILE* err) {
-  std::size_t capacity = kInitialBuffer;
+namespace {
+
+// True when the line that begins with `start` (and is longer) need not be held whole:
+// it is no line of the walk within the prefix, nor a further line of a value kept.
+bool can_pass_by(std::string_view start, std::string_view prefix, const OpenCell& open) {
+  if (open.what == OpenValue::kString) return open.text == nullptr;
+  if (open.what == OpenValue::kHex && open.text) {
+    LineScanner scanner = scan_start(OpenValue::kHex);
+    scan_feed(scanner, start);
+    if (scanner.hex_part) return false;
+  }
+  return start.size() > prefix.size() && !oid_match(start, prefix);
+}
+
+}  // namespace
+
+bool read_walk(FILE* in, std::string_view prefix, WalkState& state, FILE* err,
+               std::size_t buffer_size) {
+  std::size_t capacity = std::max<std::size_t>(buffer_size, 2);
   std::unique_ptr<char, FreeDeleter> buffer(static_cast<char*>(std::malloc(capacity)));
   if (!buffer) return no_memory(err);
   std::size_t begin = 0;  // start of the first line not yet taken
   std::size_t end = 0;    // end of the bytes read
   bool at_end = false;
+  // A line too long for the buffer that is not kept: looked at as it goes by.
+  std::optional<LineScanner> passing;
   for (;;) {
     char* data = buffer.get();
     while (begin < end) {
       const void* newline = std::memchr(data + begin, '\n', end - begin);
+      std::size_t next =
+          newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - data) + 1 : end;
+      if (passing) {
+        scan_feed(*passing, {data + begin, next - begin});
+        begin = next;
+        if (!newline) break;
+        state.open = {scan_finish(*passing).next, nullptr};
+        passing.reset();
+        continue;
+      }
       if (!newline) break;
-      std::size_t next = static_cast<std::size_t>(static_cast<const char*>(newline) - data) + 1;
       if (!take_line({data + begin, next - begin}, prefix, state, err)) return false;
       begin = next;
     }
     if (at_end) {
       // A last line without a newline.
-      return begin == end || take_line({data + begin, end - begin}, prefix, state, err);
+      if (passing || begin == end) return true;
+      return take_line({data + begin, end - begin}, prefix, state, err);
     }
 
-    // Keep the unfinished line at the front; when it fills the buffer, double the buffer.
+    // Keep the unfinished line at the front; when it fills the buffer, either look at it
+    // as it goes by or double the buffer.
     std::size_t kept = end - begin;
     if (begin > 0) {
       std::memmove(data, data + begin, kept);
@@ -235,13 +300,19 @@ bool read_walk(FILE* in, std::string_view prefix, WalkState& state, FILE* err) {
       end = kept;
     }
     if (kept == capacity) {
-      if (capacity > std::numeric_limits<std::size_t>::max() / 2) return no_memory(err);
-      char* grown = static_cast<char*>(std::realloc(data, capacity * 2));
-      if (!grown) return no_memory(err);
-      buffer.release();
-      buffer.reset(grown);
-      data = grown;
-      capacity *= 2;
+      if (can_pass_by({data, kept}, prefix, state.open)) {
+        passing = scan_start(state.open.what);
+        scan_feed(*passing, {data, kept});
+        begin = end = 0;
+      } else {
+        if (capacity > std::numeric_limits<std::size_t>::max() / 2) return no_memory(err);
+        char* grown = static_cast<char*>(std::realloc(data, capacity * 2));
+        if (!grown) return no_memory(err);
+        buffer.release();
+        buffer.reset(grown);
+        data = grown;
+        capacity *= 2;
+      }
     }
     std::size_t got = std::fread(data + end, 1, capacity - end, in);
     end += got;
@@ -277,7 +348,7 @@ void write_report(FILE* out, const WalkState& state, std::time_t now) {
       std::fprintf(out, "{\"inner_index\":%d,\"inner_%s\":\"", static_cast<int>(slot) + 1,
                    make_identifier(name).data());
       if (const std::optional<std::string>* value = cell_value(state, column, slot)) {
-        write_json_text(out, **value);
+        write_json_text(out, **value, state.cells.cells[slot]->string_values >> column & 1);
       }
       std::fputs("\"}", out);
     }

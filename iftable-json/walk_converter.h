@@ -13,6 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "line_scan.h"
+
 struct ColumnEntry {
   std::string_view oid;
   std::string_view name;  // the IF-MIB object name, as the standard spells it
@@ -64,18 +66,29 @@ struct RowSlots {
 };
 
 // The values of one row by column index of `column_table`, none where the walk gave none.
+// A STRING value keeps the \" and \\ that snmpwalk writes in it, and is written so; in
+// any other value every '"' and '\' is written escaped.
 struct RowCells {
   std::array<std::optional<std::string>, column_table.size()> value;
+  std::uint32_t string_values = 0;  // bit k set: the value in column k is a STRING
 };
+static_assert(column_table.size() <= 32);
 
 // cells[slot]: the values of the row in that slot, made when the first one is stored.
 struct CellMatrix {
   std::vector<std::unique_ptr<RowCells>> cells;
 };
 
+// The value that the next lines of the walk may go on with, and its text where it is kept.
+struct OpenCell {
+  OpenValue what = OpenValue::kNone;
+  std::string* text = nullptr;
+};
+
 struct WalkState {
   RowSlots slots;
   CellMatrix cells;
+  OpenCell open;
 };
 
 // The value of cell [column][slot], or none.
@@ -85,14 +98,21 @@ const std::optional<std::string>* cell_value(const WalkState& state, std::size_t
 // True when `line` begins with `oid` and the character right after it is '.' or ' '.
 bool oid_match(std::string_view line, std::string_view oid);
 
-// Takes one line of the walk (with its line ending, if it has one) into `state`.
+// Takes one line of the walk (with its line ending, if it has one) into `state`: a line
+// of the walk, or a further line of the value that the line before left open.
 // Returns false after writing "Too many rows\n" or "No more memory\n" to `err`.
 bool take_line(std::string_view line, std::string_view prefix, WalkState& state, FILE* err);
 
-// Reads the walk from `in` to its end, line by line, through a buffer that doubles
-// until it holds the longest line. Returns false after writing one message to `err`
-// ("No more memory\n", "Too many rows\n" or "read error\n").
-bool read_walk(FILE* in, std::string_view prefix, WalkState& state, FILE* err);
+// Large reads keep the cost per line low.
+inline constexpr std::size_t kReadBuffer = std::size_t{1} << 18;
+
+// Reads the walk from `in` to its end, line by line. A line that is kept (one within
+// the prefix, or a further line of a value kept) is held whole in a buffer that starts
+// at `buffer_size` bytes and doubles as needed; a longer line that is not kept is
+// looked at piece by piece as it is read and never held whole. Returns false after
+// writing one message to `err` ("No more memory\n", "Too many rows\n" or "read error\n").
+bool read_walk(FILE* in, std::string_view prefix, WalkState& state, FILE* err,
+               std::size_t buffer_size = kReadBuffer);
 
 // Writes the report for `state` to `out`, stamped with `now` in local time.
 void write_report(FILE* out, const WalkState& state, std::time_t now);

@@ -8,10 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "json_check.h"
 #include "process.h"
 #include "report_text.h"
 #include "walk_converter.h"
@@ -71,6 +73,18 @@ TEST(IftableJsonCli, RecordedSnmpwalk) {
   std::string head = read_file(kData + "/snmpwalk-interfaces.report");
   ASSERT_FALSE(walk.empty());
   expect_report(run({}, walk), head);
+}
+
+// Recorded from net-snmp's agent holding a description with a newline and a line that
+// looks like a walk line, one of 37 bytes that are not all printable (a Hex-STRING over
+// three lines), one with quotes, a backslash, a tab and CR LF, and a 20-byte address.
+TEST(IftableJsonCli, RecordedSnmpwalkWithValuesOverLines) {
+  std::string walk = read_file(kData + "/snmpwalk-over-lines.txt");
+  std::string head = read_file(kData + "/snmpwalk-over-lines.report");
+  ASSERT_FALSE(walk.empty());
+  ProcessResult result = run({}, walk);
+  expect_report(result, head);
+  EXPECT_TRUE(json_valid(result.out));
 }
 
 TEST(IftableJsonCli, PrefixOption) {
@@ -189,10 +203,12 @@ TEST(IftableJsonCli, LargeRowLimitCostsNothingUntilUsed) {
   EXPECT_EQ(result.err, "");
 }
 
-// Runs the program with its address space limited to `limit` bytes, feeding `head`
-// and then 'x' bytes (one endless line) until the program stops reading or `most`
-// bytes have gone. Returns the exit status (or 128 + signal) and standard error.
-ProcessResult run_limited(rlim_t limit, const std::string& head, std::size_t most) {
+// Runs the program with its address space limited to `limit` bytes, feeding `head`,
+// then 'x' bytes (one endless line) until the program stops reading or `most` bytes
+// have gone, then `tail`. Returns the exit status (or 128 + signal), standard output
+// and standard error.
+ProcessResult run_limited(rlim_t limit, const std::string& head, std::size_t most,
+                          const std::string& tail = "") {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe";
@@ -218,8 +234,15 @@ ProcessResult run_limited(rlim_t limit, const std::string& head, std::size_t mos
   void (*previous)(int) = signal(SIGPIPE, SIG_IGN);
   std::string chunk = head;
   std::size_t sent = 0;
-  while (sent < most) {
-    if (chunk.empty()) chunk.assign(1 << 20, 'x');
+  bool tail_sent = false;
+  while (sent < most || !tail_sent) {
+    if (chunk.empty() && sent >= most) {
+      chunk = tail;
+      tail_sent = true;
+    } else if (chunk.empty()) {
+      chunk.assign(std::min<std::size_t>(1 << 20, most - sent), 'x');
+    }
+    if (chunk.empty()) continue;
     ssize_t k = write(in[1], chunk.data(), chunk.size());
     if (k < 0) {
       if (errno == EINTR) continue;
@@ -258,6 +281,36 @@ TEST(IftableJsonCli, LineBeyondTheMemoryLimitSaysNoMoreMemory) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "No more memory\n");
+}
+
+// A line that is not kept costs no memory however long it is: a 1 GB line of another
+// table, or of a value outside the prefix that goes on over lines, is looked at as it is
+// read, and the walk after it is read as usual.
+TEST(IftableJsonCli, LongLinesOutsideThePrefixTakeNoMemory) {
+#ifdef RULE_TOOLS_SANITIZED
+  GTEST_SKIP() << "the sanitizers reserve terabytes of address space: no RLIMIT_AS under them";
+#endif
+  const std::string rows =
+      "iso.3.6.1.2.1.2.2.1.1.2 = INTEGER: 2\n"
+      "iso.3.6.1.2.1.2.2.1.2.2 = STRING: \"enp0s3\"\n";
+  const std::string expected = report_head({{1, {{"ifIndex", "2"}, {"ifDescr", "enp0s3"}}}});
+  struct Case {
+    std::string name;
+    std::string head;
+    std::string tail;
+  } cases[] = {
+      {"a line of another table", "iso.3.6.1.2.1.4.20.1.1.1 = STRING: \"", "\"\n" + rows},
+      {"a STRING outside the prefix, over two lines",
+       "iso.3.6.1.2.1.1.1.0 = STRING: \"first line\n", "\" \n" + rows},
+      {"a line without a colon", "", "\n" + rows},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProcessResult result = run_limited(64 << 20, c.head, std::size_t{1} << 30, c.tail);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(result.out.starts_with(expected)) << result.out.substr(0, 300);
+  }
 }
 
 }  // namespace

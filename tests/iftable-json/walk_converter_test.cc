@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "json_check.h"
 #include "process.h"
 #include "report_text.h"
 
@@ -38,7 +39,7 @@ std::string read_stream(FILE* f) {
 
 // Runs the reading and, when it succeeds, the report at kNow in UTC.
 Converted convert(std::string_view input, std::string_view prefix = kTable,
-                  std::size_t max_rows = kDefaultMaxRows) {
+                  std::size_t max_rows = kDefaultMaxRows, std::size_t buffer = kReadBuffer) {
   setenv("TZ", "UTC", 1);
   tzset();
   FILE* in = std::tmpfile();
@@ -49,7 +50,7 @@ Converted convert(std::string_view input, std::string_view prefix = kTable,
   Converted result;
   auto state = std::make_unique<WalkState>();
   state->slots.limit = max_rows;
-  result.ok = read_walk(in, prefix, *state, err);
+  result.ok = read_walk(in, prefix, *state, err, buffer);
   if (result.ok) write_report(out, *state, kNow);
   result.out = read_stream(out);
   result.err = read_stream(err);
@@ -277,13 +278,13 @@ TEST(WalkConverter, TakesValuesWhole) {
       {"STRING: \"\"\n", ""},
       {"STRING: \"a \\\"b\\\"\"\n", "a \\\"b\\\""},
       {"STRING: unquoted\n", "unquoted"},
-      {"STRING: \"open\n", "open"},
+      {"STRING: \"open\n", "open\\n"},  // the value goes on over the empty last line
       {"STRING: \"x: y\"\n", "x: y"},
       {"Hex-STRING: 08 00 27 AA BB CC \n", "08 00 27 AA BB CC "},
       {"Gauge32: 1000000000", "1000000000"},
       {"INTEGER: 1500\r\n", "1500"},
       {"INTEGER: 1500\n\n", "1500"},
-      {"OCTET-STRING: \"q\"\n", "\"q\""},
+      {"OCTET-STRING: \"q\"\n", "\\\"q\\\""},
       {"\"\"\n", ""},  // no ": ", nothing stored
       {"Timeticks: (5) 0:00:00.05\n", "(5) 0:00:00.05"},
   };
@@ -293,6 +294,174 @@ TEST(WalkConverter, TakesValuesWhole) {
     EXPECT_TRUE(result.ok);
     EXPECT_EQ(result.out, report({{1, {{"ifDescr", "en0"}, {"ifType", c.value}}}}));
   }
+}
+
+// Whatever the walk, each value is one valid JSON string: the \" and \\ that snmpwalk
+// writes inside a STRING stay as they are, and every other '"' or '\' gets a backslash.
+// A STRING's closing quote is its last unescaped one; blanks and CRs after it are dropped.
+TEST(StrictJson, EveryValueIsOneJsonString) {
+  struct Case {
+    std::string rest;   // what follows "<oid> = " on the ifType line of row 1, newline included
+    std::string value;  // as written in the report
+  } cases[] = {
+      {"STRING: \"enp0s3\" \n", "enp0s3"},
+      {"STRING: \"enp0s3\" \t \n", "enp0s3"},
+      {"STRING: \"enp0s3\"\r\r\n", "enp0s3"},
+      {"STRING: \"enp0s3\" \r \r", "enp0s3"},
+      {"STRING: \"a\"b\"\n", "a\\\"b"},
+      {"STRING: \"a\" b\n", "a\\\" b"},
+      {"STRING: \"a\\\\\"\n", "a\\\\"},
+      {"STRING: \"a\\\\\\\"\"\n", "a\\\\\\\""},
+      {"STRING: \"a\\b\"\n", "a\\\\b"},
+      {"STRING: \"\\\n", "\\\\"},  // open to the end of the input
+      {"STRING: ab\\\n", "ab\\\\"},
+      {"STRING: ab\\\"\n", "ab\\\""},
+      {"STRING: a\"b\n", "a\\\"b"},
+      {"STRING: ab\"\n", "ab"},
+      {"INTEGER: 5\\\n", "5\\\\"},
+      {"INTEGER: \"5\" \\\" \n", "\\\"5\\\" \\\\\\\" "},
+      {"Hex-STRING: \"\\\n", "\\\"\\\\"},
+      {"Timeticks: (5) \x01\x7f\n", "(5) \\u0001\x7f"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rest);
+    Converted result = convert(descr(1, "en0") + "iso.3.6.1.2.1.2.2.1.3.1 = " + c.rest);
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.out, report({{1, {{"ifDescr", "en0"}, {"ifType", c.value}}}}));
+    EXPECT_TRUE(json_valid(result.out)) << result.out;
+  }
+}
+
+// net-snmp's own escapes give the same bytes as they always did.
+TEST(StrictJson, SnmpwalkEscapesStayAsTheyAre) {
+  Converted result = convert(descr(4, "ens3 \\\"uplink\\\" C:\\\\net"));
+  EXPECT_EQ(result.out, report({{1, {{"ifDescr", "ens3 \\\"uplink\\\" C:\\\\net"}}}}));
+}
+
+// Edited, pasted and mutated walks: whenever the converter ends well, its report is JSON,
+// and reading through a small buffer (long lines looked at piece by piece) agrees.
+TEST(StrictJson, MutatedWalksGiveJsonOrAMessage) {
+  const std::string walks[] = {
+      read_file(std::string(IFTABLE_TEST_DATA) + "/snmpwalk-interfaces.txt"),
+      read_file(std::string(IFTABLE_TEST_DATA) + "/snmpwalk-over-lines.txt"),
+      read_file(std::string(EXAMPLES_DIR) + "/walk.txt"),
+  };
+  const char inserts[] = {'"', '\\', '\r', '\n', ' ', '\t', ':', '\0', 'A', '\xe2', '.', '='};
+  std::uint32_t seed = 2024;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  int reports = 0;
+  for (int run = 0; run < 600; ++run) {
+    std::string walk = walks[static_cast<std::size_t>(run) % std::size(walks)];
+    ASSERT_FALSE(walk.empty());
+    for (std::uint32_t edits = 1 + next() % 6; edits > 0; --edits) {
+      std::size_t at = next() % walk.size();
+      switch (next() % 4) {
+        case 0:
+          walk.insert(at, 1, inserts[next() % std::size(inserts)]);
+          break;
+        case 1:
+          walk.erase(at, 1 + next() % 3);
+          break;
+        case 2:
+          walk[at] = inserts[next() % std::size(inserts)];
+          break;
+        default:  // a line pasted again somewhere else
+          std::size_t start =
+              walk.rfind('\n', at) == std::string::npos ? 0 : walk.rfind('\n', at) + 1;
+          std::size_t end = walk.find('\n', at);
+          std::string copied =
+              walk.substr(start, end == std::string::npos ? std::string::npos : end + 1 - start);
+          walk.insert(next() % walk.size(), copied);
+          break;
+      }
+      if (walk.empty()) walk = "\n";
+    }
+    SCOPED_TRACE(walk);
+    Converted result = convert(walk);
+    if (!result.ok) {
+      EXPECT_EQ(result.err, "Too many rows\n");
+      continue;
+    }
+    ++reports;
+    EXPECT_TRUE(json_valid(result.out)) << result.out;
+    EXPECT_EQ(convert(walk, kTable, kDefaultMaxRows, 23).out, result.out);
+  }
+  EXPECT_GT(reports, 500);
+}
+
+// A value that spans lines is one value, as snmpwalk writes it: a STRING goes on up to
+// the line that closes it, joined with newlines; lines of hex pairs after a Hex-STRING
+// are joined with one blank. No line inside a value is read as a line of the walk.
+TEST(ValuesOverLines, StringsAndHexStringsAreTakenWhole) {
+  struct Case {
+    std::string name;
+    std::string walk;
+    std::vector<ReportRow> rows;
+  } cases[] = {
+      {"a description holding a newline and what looks like a walk line",
+       descr(1, "enp0s3 first\niso.3.6.1.2.1.2.2.1.2.9 = STRING: en-x") + descr(2, "en2"),
+       {{1, {{"ifDescr", "enp0s3 first\\niso.3.6.1.2.1.2.2.1.2.9 = STRING: en-x"}}},
+        {2, {{"ifDescr", "en2"}}}}},
+      {"empty lines, quotes and a closing quote on a line of its own",
+       descr(1, "en\n\n\\\" \\\\\n") + line(4, "1", "INTEGER: 1500"),
+       {{1, {{"ifDescr", "en\\n\\n\\\" \\\\\\n"}, {"ifMtu", "1500"}}}}},
+      {"a carriage return before a newline inside a STRING is the value's",
+       descr(1, "en\r\nx") + line(4, "1", "INTEGER: 1500"),
+       {{1, {{"ifDescr", "en\\r\\nx"}, {"ifMtu", "1500"}}}}},
+      {"a STRING still open at the end of the input",
+       descr(1, "en1") + line(3, "1", "STRING: \"a\nb\n"),
+       {{1, {{"ifDescr", "en1"}, {"ifType", "a\\nb\\n"}}}}},
+      {"a STRING of another column, and one outside the prefix, hold walk-like lines",
+       "iso.3.6.1.2.1.1.1.0 = STRING: \"Linux\n"
+       "iso.3.6.1.2.1.2.2.1.2.5 = STRING: \\\"en-outside\\\"\"\n" +
+           line(3, "1", "STRING: \"x\niso.3.6.1.2.1.2.2.1.2.6 = STRING: en-inside\"") +
+           descr(1, "en1"),
+       {{1, {{"ifDescr", "en1"}, {"ifType", "x\\niso.3.6.1.2.1.2.2.1.2.6 = STRING: en-inside"}}}}},
+      {"a Hex-STRING of 37 bytes over three lines",
+       descr(3, "en3") +
+           line(6, "3",
+                "Hex-STRING: 65 6E 70 33 73 30 66 31 20 E2 80 93 20 45 74 68 \n"
+                "65 72 6E 65 74 20 43 6F 6E 74 72 6F 6C 6C 65 72 \n"
+                "20 53 46 50 2B ") +
+           line(4, "3", "INTEGER: 1500"),
+       {{1,
+         {{"ifDescr", "en3"},
+          {"ifPhysAddress",
+           "65 6E 70 33 73 30 66 31 20 E2 80 93 20 45 74 68 65 72 6E 65 74 20 43 6F 6E 74 72 6F "
+           "6C 6C 65 72 20 53 46 50 2B "},
+          {"ifMtu", "1500"}}}}},
+      {"hex lines with CRLF endings, blanks at the start and lower case",
+       descr(3, "en3") + line(6, "3", "Hex-STRING: 00 11 \r\n  aa bb\t\r\ncc\r"),
+       {{1, {{"ifDescr", "en3"}, {"ifPhysAddress", "00 11 aa bb cc"}}}}},
+      {"lines that are not only hex pairs end the Hex-STRING",
+       descr(3, "en3") + line(6, "3", "Hex-STRING: 00 11 \n0 1\n22 33") +
+           line(6, "3", "\"\"\n222 3"),
+       {{1, {{"ifDescr", "en3"}, {"ifPhysAddress", "00 11 "}}}}},
+      {"hex pairs after another type are no part of it",
+       descr(3, "en3") + line(4, "3", "INTEGER: 1500\n00 11") + line(6, "3", "STRING: \"a\"\nAA"),
+       {{1, {{"ifDescr", "en3"}, {"ifMtu", "1500"}, {"ifPhysAddress", "a"}}}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Converted result = convert(c.walk);
+    EXPECT_TRUE(result.ok) << result.err;
+    EXPECT_EQ(result.out, report(c.rows));
+    // The same through a buffer smaller than most lines.
+    EXPECT_EQ(convert(c.walk, kTable, kDefaultMaxRows, 19).out, result.out);
+  }
+}
+
+TEST(ValuesOverLines, LinesInsideAValueClaimNoRow) {
+  std::string walk;
+  for (int row = 1; row <= 16; ++row) walk += descr(row, "en" + std::to_string(row));
+  walk += descr(
+      1, "en1\niso.3.6.1.2.1.2.2.1.2.17 = STRING: en17\niso.3.6.1.2.1.2.2.1.1.18 = INTEGER: 18");
+  Converted result = convert(walk);
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ(result.err, "");
 }
 
 TEST(WalkConverter, CarriageReturnLineEndingsGiveTheSameReport) {
