@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -86,14 +87,26 @@ void check_fault(std::string_view doc, std::string_view err) {
     std::optional<std::size_t> offset = whole_number(err.substr(split + 4, err.size() - split - 5));
     expect(offset && *offset < doc.size() && doc[*offset] == ':' && err.ends_with('\n'),
            "too long name at a :", err);
-    // The name is printed as a C string: a NUL byte in it ends what is shown.
+    // Control bytes in the name are shown escaped, so the message stays one line.
     std::string_view shown = std::string_view(err).substr(14, split - 14);
-    expect(shown.size() > 39 || doc.substr(0, *offset).find('\0') != std::string_view::npos,
-           "too long name is longer than 39", err);
+    expect(shown.size() > 39, "too long name is longer than 39", err);
+    expect(std::count(err.begin(), err.end(), '\n') == 1, "too long name is one line", err);
   } else if (err.starts_with("unexpected character ")) {
-    expect(err.size() >= 27, "unexpected character message is whole", err);
-    char c = err[21];
-    std::optional<std::size_t> offset = trailing_offset(err.substr(22), " at ");
+    // The character as shown: itself, or \n \r \t \xHH for a control byte.
+    std::string_view shown = std::string_view(err).substr(21);
+    char c = shown.empty() ? '\0' : shown[0];
+    std::size_t width = 1;
+    if (c == '\\' && shown.size() >= 2 &&
+        std::string_view("nrt").find(shown[1]) != std::string_view::npos) {
+      c = shown[1] == 'n' ? '\n' : shown[1] == 'r' ? '\r' : '\t';
+      width = 2;
+    } else if (c == '\\' && shown.size() >= 4 && shown[1] == 'x') {
+      c = static_cast<char>(std::stoi(std::string(shown.substr(2, 2)), nullptr, 16));
+      width = 4;
+    }
+    expect(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f ? width == 1 : width > 1,
+           "unexpected character is escaped exactly when it is a control byte", err);
+    std::optional<std::size_t> offset = trailing_offset(shown.substr(width), " at ");
     expect(offset && *offset < doc.size() && doc[*offset] == c, "unexpected character is there",
            err);
     expect(std::string_view("[]{}\",:-0123456789 \n").find(c) == std::string_view::npos,
@@ -123,7 +136,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view doc = as_text(data, size);
   Capture out_capture, err_capture;
-  bool ok = merge_document(doc, out_capture.file, err_capture.file);
+  MergeOutcome outcome = merge_document(doc, out_capture.file, err_capture.file);
+  expect(outcome != MergeOutcome::kIncomplete, "the fixed rule file is always read");
+  bool ok = outcome == MergeOutcome::kMerged;
   std::string out = out_capture.take();
   std::string err = err_capture.take();
 

@@ -6,6 +6,8 @@
 #include <new>
 #include <string>
 
+#include "message_text.h"
+
 using nametree::NameTree;
 using nametree::TreeNode;
 
@@ -157,7 +159,9 @@ bool scan_member_end(Scanner& s, char c) {
 
 bool scan_name(Scanner& s) {
   if (s.token.size() > kMaxNameLength) {
-    std::fprintf(s.err, "too long name %s at %ld\n", s.token.c_str(), offset(s.cursor));
+    std::fputs("too long name ", s.err);
+    put_message_text(s.err, s.token);
+    std::fprintf(s.err, " at %ld\n", offset(s.cursor));
     return false;
   }
   if (s.level == 0) {
@@ -224,7 +228,10 @@ bool scan_character(Scanner& s) {
     ++s.cursor;
     return true;
   }
-  std::fprintf(s.err, "unexpected character %c at %ld\n", c, offset(s.cursor));
+  // A tab or a carriage return is shown escaped, so the message stays one line.
+  std::fputs("unexpected character ", s.err);
+  put_message_text(s.err, std::string_view(&c, 1));
+  std::fprintf(s.err, " at %ld\n", offset(s.cursor));
   return false;
 }
 

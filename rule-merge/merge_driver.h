@@ -7,8 +7,19 @@
 
 constexpr std::string_view kDefaultDocument = R"({"enabled":false,"rule":[]})";
 
-// One whole run. Returns false after writing one fault message to `err`: a fault in
-// the document (nothing is written to `out` then), or a rule line too long for the
-// memory there is ("No more memory", the output is cut short). A document with no
-// rule array is not a fault.
-bool merge_document(std::string_view document, FILE* out, FILE* err);
+enum class MergeOutcome {
+  kMerged,      // the whole document, with every rule
+  kIncomplete,  // the whole document, but some entries under tmp/ could not be read
+  kFailed,      // one message on the error stream; the output is empty or cut short
+};
+
+// One whole run writing to `out`. Fails on a fault in the document (nothing is written
+// to `out` then) or when memory runs out ("No more memory"). A document with no rule
+// array is not a fault: nothing is written. A regular file open as `out` is never read
+// back as a rule file.
+MergeOutcome merge_document(std::string_view document, FILE* out, FILE* err);
+
+// One whole run writing to the file at `path`, which is replaced only once the merge is
+// complete: after any other outcome it is left as it was. Here a document with no rule
+// array is a fault ("no rule array in the document"), as it would leave nothing to write.
+MergeOutcome merge_into_file(std::string_view document, std::string_view path, FILE* err);

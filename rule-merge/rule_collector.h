@@ -1,25 +1,32 @@
 // The rule collector: turns the lines of the plain-text files under tmp/ into disabled
-// rule objects {"name":…,"enabled":false,"raw":…}, streamed to the output as read.
+// rule objects {"name":…,"enabled":false,"raw":…}, written as the lines are read.
 #pragma once
+
+#include <sys/types.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdio>
-#include <string>
 #include <string_view>
+#include <vector>
+
+#include "directory_walk.h"
+#include "rule_writer.h"
 
 constexpr std::size_t kMaxRuleNameLength = 999;  // longer comment names give no name
 
-// Walks the directory `tmp` of the working directory and writes one rule object per
-// rule line of every regular file below it, comma-separated; `first_rule` true means
-// the first object takes no leading comma. Entries that cannot be read are reported
-// to `err` as "failed to open <path>" and skipped. Returns the flag after writing.
-bool collect_rules(bool first_rule, FILE* out, FILE* err);
+// Reads up to `size` bytes at `offset` of the file open at `fd`, as pread does.
+using ReadAt = ssize_t (*)(int fd, void* buffer, std::size_t size, off_t offset);
 
-// Writes the rule objects for the lines read from the open descriptor `fd`.
-// Returns the flag after writing; `read_failed`, when given, tells whether reading
-// stopped on an error rather than at the end of the file.
-bool collect_file_rules(int fd, bool first_rule, FILE* out, bool* read_failed = nullptr);
+// Walks the directory `root` and writes one rule object per rule line of every regular
+// file below it (the files in `skip` aside). Entries that cannot be read are reported
+// to `err`; returns false when there was any.
+bool collect_rules(std::string_view root, std::vector<FileIdentity> skip, RuleWriter& writer,
+                   FILE* err);
 
-// Appends `text` to `escaped` as the inside of a JSON string: backslashes and quotes
-// get a backslash, bytes below 0x20 become \b \t \n \f \r or \u00XX, all else as read.
-void append_json_escaped(std::string& escaped, std::string_view text);
+// Writes the rule objects for the lines of the file open at `fd`, read with `read_at`.
+// A line counts once its newline or the end of the file has been read: returns false
+// when reading fails before the end, and the line being read then is not written.
+// Memory stays the same whatever the length of a line: a line longer than the read
+// buffer is read once to find its end and class, and once more to be written.
+bool collect_file_rules(int fd, RuleWriter& writer, ReadAt read_at = pread);

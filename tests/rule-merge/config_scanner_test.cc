@@ -36,6 +36,8 @@ std::string nested(int levels) {
 TEST(ConfigScanner, ReportsEachFaultWithItsOffset) {
   const std::string long_name(40, 'n');
   const std::string long_number(51, '7');
+  std::string escaped_nuls;  // a name of 40 zero bytes as a message shows it
+  for (int i = 0; i < 40; ++i) escaped_nuls += "\\x00";
   struct Case {
     std::string document;
     std::string message;
@@ -50,8 +52,16 @@ TEST(ConfigScanner, ReportsEachFaultWithItsOffset) {
       {"{\"" + long_name + "\":1}", "too long name " + long_name + " at 43\n"},
       {"{\"a\":" + long_number + "}", "too long integer value at 55\n"},
       {"{\"a\":-" + std::string(50, '1') + "}", "too long integer value at 55\n"},
-      {"{\"a\":1\t}", "unexpected character \t at 6\n"},
-      {"{\"a\":1}\r\n", "unexpected character \r at 7\n"},
+      {"{\"a\":1\t}", "unexpected character \\t at 6\n"},
+      {"{\"a\":1}\r\n", "unexpected character \\r at 7\n"},
+      // Control bytes are shown escaped, so that a message stays one line.
+      {"{\"a\":1\n\x01}", "unexpected character \\x01 at 7\n"},
+      {"{\"a\":1\x7f}", "unexpected character \\x7f at 6\n"},
+      {"{\"a\":1\xc3}", "unexpected character \xc3 at 6\n"},
+      {"{\"" + long_name + "\n\r\t\x1b\x7f\xff\":1}",
+       "too long name " + long_name + "\\n\\r\\t\\x1b\\x7f\xff at 49\n"},
+      {std::string("{\"") + std::string(40, '\0') + "\":1}",
+       "too long name " + escaped_nuls + " at 43\n"},
       {"{\"a\":nullx}", "unexpected character x at 9\n"},
       {"{\"a\":True}", "unexpected character T at 5\n"},
       {"{\"a\":1e5}", "unexpected character e at 6\n"},

@@ -32,7 +32,7 @@ Merge merge_in(const std::string& directory, std::string_view document) {
   FILE* out = open_memstream(&out_buffer, &out_size);
   FILE* err = open_memstream(&err_buffer, &err_size);
   Merge m;
-  m.ok = merge_document(document, out, err);
+  m.ok = merge_document(document, out, err) == MergeOutcome::kMerged;
   std::fclose(out);
   std::fclose(err);
   m.out.assign(out_buffer, out_size);
@@ -178,6 +178,65 @@ TEST(MergeDriver, WritesTheDocumentAroundTheRules) {
   EXPECT_TRUE(m.ok);
   EXPECT_EQ(m.out, R"({"enabled":false,"rule":[{"name":"","enabled":false,"raw":"r"}]})");
   EXPECT_EQ(m.err, "");
+}
+
+// An output stream that renames a directory under tmp/ as soon as a chosen rule has
+// been written, that is while the walk is still inside the directory.
+struct RenamingOutput {
+  std::string written;
+  std::string trigger;
+  std::string from, to;
+  bool renamed = false;
+};
+
+ssize_t write_and_rename(void* cookie, const char* data, std::size_t size) {
+  auto& output = *static_cast<RenamingOutput*>(cookie);
+  output.written.append(data, size);
+  if (!output.renamed && output.written.find(output.trigger) != std::string::npos) {
+    output.renamed = rename(output.from.c_str(), output.to.c_str()) == 0;
+  }
+  return static_cast<ssize_t>(size);
+}
+
+TEST(MergeDriver, DirectoryRenamedDuringTheWalkCostsNoOtherEntry) {
+  ScratchDir dir;
+  dir.write("tmp/a/first", "in a\n");
+  dir.write("tmp/a/second", "also in a\n");
+  dir.write("tmp/b.rules", "b\n");
+  dir.write("tmp/z/z.rules", "z\n");
+  RenamingOutput output;
+  output.trigger = "in a";
+  output.from = dir.path + "/tmp/a";
+  output.to = dir.path + "/tmp/z/a";
+  cookie_io_functions_t functions{};
+  functions.write = write_and_rename;
+  FILE* out = fopencookie(&output, "w", functions);
+  ASSERT_NE(out, nullptr);
+  std::setvbuf(out, nullptr, _IONBF, 0);
+  int original = open(".", O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(chdir(dir.path.c_str()), 0);
+  char* err_buffer = nullptr;
+  std::size_t err_size = 0;
+  FILE* err = open_memstream(&err_buffer, &err_size);
+  MergeOutcome outcome = merge_document(kDefaultDocument, out, err);
+  std::fclose(out);
+  std::fclose(err);
+  std::string messages(err_buffer, err_size);
+  std::free(err_buffer);
+  ASSERT_EQ(fchdir(original), 0);
+  close(original);
+
+  EXPECT_TRUE(output.renamed);
+  EXPECT_EQ(outcome, MergeOutcome::kMerged);
+  EXPECT_EQ(messages, "");
+  // tmp/a is read whole through its descriptor; tmp/z is listed after the move, so it
+  // now holds a and its files are read a second time.
+  auto rule = [](const std::string& raw) {
+    return R"({"name":"","enabled":false,"raw":")" + raw + R"("})";
+  };
+  EXPECT_EQ(output.written, R"({"enabled":false,"rule":[)" + rule("in a") + "," +
+                                rule("also in a") + "," + rule("b") + "," + rule("in a") + "," +
+                                rule("also in a") + "," + rule("z") + "]}");
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -15,21 +17,34 @@
 
 namespace {
 
-// Runs the collector over `content` as one file and returns what it wrote.
-std::string collect(const std::string& content, bool first_rule = true) {
+// What one run of the collector over a file wrote, and whether it read the file whole.
+struct Collected {
+  std::string out;
+  bool whole = false;
+};
+
+Collected collect_with(const std::string& content, bool needs_comma, ReadAt read_at) {
   FILE* file = std::tmpfile();
   std::fwrite(content.data(), 1, content.size(), file);
   std::fflush(file);
-  lseek(fileno(file), 0, SEEK_SET);
   char* buffer = nullptr;
   std::size_t size = 0;
   FILE* out = open_memstream(&buffer, &size);
-  collect_file_rules(fileno(file), first_rule, out);
+  RuleWriter writer = make_rule_writer(out, needs_comma);
+  Collected result;
+  result.whole = collect_file_rules(fileno(file), writer, read_at);
   std::fclose(out);
   std::fclose(file);
-  std::string result(buffer, size);
+  result.out.assign(buffer, size);
   std::free(buffer);
   return result;
+}
+
+// Runs the collector over `content` as one file and returns what it wrote.
+std::string collect(const std::string& content, bool needs_comma = false) {
+  Collected result = collect_with(content, needs_comma, pread);
+  EXPECT_TRUE(result.whole);
+  return result.out;
 }
 
 std::string rule(std::string_view name, std::string_view raw) {
@@ -82,16 +97,82 @@ TEST(RuleCollector, TellsWhenReadingFails) {
   // A directory opens but cannot be read: the error must not pass for an empty file.
   int fd = open(".", O_RDONLY | O_DIRECTORY);
   ASSERT_GE(fd, 0);
-  bool failed = false;
   FILE* out = std::tmpfile();
-  EXPECT_TRUE(collect_file_rules(fd, true, out, &failed));
-  EXPECT_TRUE(failed);
+  RuleWriter writer = make_rule_writer(out, false);
+  EXPECT_FALSE(collect_file_rules(fd, writer));
+  EXPECT_FALSE(writer.needs_comma);
   std::fclose(out);
   close(fd);
 }
 
-TEST(RuleCollector, FirstRuleFalseGivesLeadingComma) {
-  EXPECT_EQ(collect("r\n", false), "," + rule("", "r"));
+// A read call over a real file that gives at most `most` bytes at a time and fails with
+// EIO from offset `end` on; or, with `cut_later`, one over a file that is cut to `end`
+// bytes once a read at `cut_after` or beyond has been served.
+struct FlakyFile {
+  std::size_t end = 0;
+  std::size_t most = 0;
+  bool cut_later = false;
+  std::size_t cut_after = 0;
+  bool cut = false;
+};
+FlakyFile flaky;
+
+ssize_t flaky_read(int fd, void* buffer, std::size_t size, off_t offset) {
+  auto at = static_cast<std::size_t>(offset);
+  bool limited = !flaky.cut_later || flaky.cut;
+  if (limited && at >= flaky.end) {
+    if (flaky.cut) return 0;
+    errno = EIO;
+    return -1;
+  }
+  std::size_t most = std::min(size, flaky.most);
+  if (limited) most = std::min(most, flaky.end - at);
+  ssize_t n = pread(fd, buffer, most, offset);
+  if (flaky.cut_later && at >= flaky.cut_after) flaky.cut = true;
+  return n;
+}
+
+TEST(RuleCollector, ReadErrorWritesOnlyTheLinesReadWhole) {
+  const std::string file = "# one\nr1\nr2\n# three\nr3\n";
+  struct Case {
+    std::size_t end;
+    std::size_t most;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {0, 4096, ""},
+      {9, 4096, rule("one", "r1")},
+      // A line counts once its newline is read: "r2" alone is no line.
+      {11, 4096, rule("one", "r1")},
+      {12, 4096, rule("one", "r1") + "," + rule("", "r2")},
+      {12, 1, rule("one", "r1") + "," + rule("", "r2")},
+      {file.size() - 1, 3, rule("one", "r1") + "," + rule("", "r2")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.end);
+    flaky = {c.end, c.most};
+    Collected result = collect_with(file, false, flaky_read);
+    EXPECT_FALSE(result.whole);
+    EXPECT_EQ(result.out, c.expected);
+  }
+}
+
+TEST(RuleCollector, ReadErrorInALineLongerThanTheBufferWritesNothingOfIt) {
+  const std::string long_line(1 << 20, 'x');
+  flaky = {3 + (1 << 19), 1 << 16};
+  Collected result = collect_with("r\n" + long_line + "\n", false, flaky_read);
+  EXPECT_FALSE(result.whole);
+  EXPECT_EQ(result.out, rule("", "r"));
+}
+
+TEST(RuleCollector, FileCutShortBetweenTheTwoReadsOfALongLineStaysValidJson) {
+  // The line is read once to its newline at 1 MiB, then cut before it is read again.
+  const std::string long_line(1 << 20, 'x');
+  flaky = {1000, std::size_t{1} << 30, true, 1 << 20};
+  Collected result = collect_with(long_line + "\n", true, flaky_read);
+  EXPECT_FALSE(result.whole);
+  EXPECT_TRUE(flaky.cut);
+  EXPECT_TRUE(json_valid("[0" + result.out + "]")) << result.out.substr(0, 100);
 }
 
 TEST(RuleCollector, CommentNameLimitIsMeasuredEscaped) {

@@ -1,0 +1,78 @@
+// The command line of rule-merge: `-o FILE`, `--output FILE` or `--output=FILE`, `--`,
+// -h, --help and --version; anything else that looks like an option is refused, since
+// no document begins with `-` and a letter, nor with `--`.
+#include "command_line.h"
+
+#include "message_text.h"
+
+const char kHelpText[] =
+    "usage: rule-merge [-o file] [--] [document]\n"
+    "       rule-merge -h | --help | --version\n"
+    "\n"
+    "Checks the JSON configuration document (default: {\"enabled\":false,\"rule\":[]})\n"
+    "and writes it with one disabled rule object {\"name\":...,\"enabled\":false,\"raw\":...}\n"
+    "inserted before the bracket that closes its rule array for every rule line of the\n"
+    "files under tmp/ of the working directory. A '#' comment line just above a rule\n"
+    "line names the rule.\n"
+    "\n"
+    "  -o, --output file  write to file instead of standard output; file is replaced\n"
+    "                     only by a complete merge and left as it was otherwise\n"
+    "  --                 the next argument is the document, even if it starts with -\n"
+    "\n"
+    "Exit status: 0 when the document was written (or, without -o, has no rule array);\n"
+    "1 when the document is refused or has no rule array for -o, on an unknown option,\n"
+    "or when memory runs out or the output cannot be written; 2 when the document was\n"
+    "merged, but some entries under tmp/ could not be read.\n";
+
+namespace {
+
+constexpr std::string_view kUsageLine = "usage: rule-merge [-o file] [--] [document]\n";
+
+bool is_letter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool looks_like_option(std::string_view arg) {
+  return (arg.size() > 1 && arg[0] == '-' && is_letter(arg[1])) ||
+         (arg.size() > 2 && arg.starts_with("--"));
+}
+
+}  // namespace
+
+std::optional<CommandLine> read_command_line(int argc, const char* const* argv, FILE* err) {
+  CommandLine line;
+  bool options = true;
+  bool have_document = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (!options || (arg != "--" && !looks_like_option(arg))) {
+      if (!have_document) line.document = arg;
+      have_document = true;
+      continue;
+    }
+    if (arg == "--") {
+      options = false;
+    } else if (arg == "-h" || arg == "--help") {
+      line.action = CommandLine::kHelp;
+      return line;
+    } else if (arg == "--version") {
+      line.action = CommandLine::kVersion;
+      return line;
+    } else if (arg == "-o" || arg == "--output" || arg.starts_with("--output=")) {
+      std::string_view file = arg.starts_with("--output=") ? arg.substr(9)
+                              : i + 1 < argc               ? std::string_view(argv[++i])
+                                                           : std::string_view();
+      if (file.empty()) {
+        std::fwrite(kUsageLine.data(), 1, kUsageLine.size(), err);
+        return std::nullopt;
+      }
+      line.output = file;
+    } else {
+      std::fputs("unknown option ", err);
+      put_message_text(err, arg);
+      std::fputc('\n', err);
+      return std::nullopt;
+    }
+  }
+  return line;
+}

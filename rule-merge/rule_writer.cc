@@ -1,0 +1,120 @@
+// The rule writer: JSON escaping, sixteen bytes at a time where SSE2 is there, and the
+// comma that separates objects.
+#include "rule_writer.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+// For every byte, the text that stands for it inside a JSON string (at most six bytes)
+// and, in the last place, its length; a length of 0 means the byte is written as read.
+constexpr std::array<std::array<char, 8>, 256> kEscapes = [] {
+  std::array<std::array<char, 8>, 256> table{};
+  constexpr char kHex[] = "0123456789abcdef";
+  for (int b = 0; b < 0x20; ++b) {
+    table[static_cast<std::size_t>(b)] = {'\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 15], 0, 6};
+  }
+  table['\b'] = {'\\', 'b', 0, 0, 0, 0, 0, 2};
+  table['\t'] = {'\\', 't', 0, 0, 0, 0, 0, 2};
+  table['\n'] = {'\\', 'n', 0, 0, 0, 0, 0, 2};
+  table['\f'] = {'\\', 'f', 0, 0, 0, 0, 0, 2};
+  table['\r'] = {'\\', 'r', 0, 0, 0, 0, 0, 2};
+  table['"'] = {'\\', '"', 0, 0, 0, 0, 0, 2};
+  table['\\'] = {'\\', '\\', 0, 0, 0, 0, 0, 2};
+  return table;
+}();
+
+constexpr std::size_t kMaxEscapeLength = 6;  // \u00XX
+// Escapes are copied eight bytes at a time, so the buffer has room for two more.
+constexpr std::size_t kEscapedPieceSize = kMaxEscapeLength * kRawPieceSize + 2;
+
+constexpr std::string_view kNameHead = "{\"name\":\"";
+constexpr std::string_view kRawHead = "\",\"enabled\":false,\"raw\":\"";
+constexpr std::string_view kTail = "\"}";
+
+char* put_byte(char* out, char c) {
+  const std::array<char, 8>& escape = kEscapes[static_cast<unsigned char>(c)];
+  if (escape[7] == 0) {
+    *out = c;
+    return out + 1;
+  }
+  std::memcpy(out, escape.data(), 8);
+  return out + escape[7];
+}
+
+// Writes `text` escaped at `out`, which has room for six bytes per byte of text and two
+// more, and returns the position after the last byte written. Most bytes are written as
+// read, so where SSE2 is there the text is taken sixteen bytes at a time.
+char* escape_into(char* out, std::string_view text) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i last_control = _mm_set1_epi8(0x1f);
+  while (end - p >= 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(bytes, last_control), bytes);
+    __m128i special = _mm_or_si128(
+        control, _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)));
+    // Sixteen bytes go out at once; those from the first special byte on are rewritten.
+    // The room for six bytes per byte left covers the overshoot.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+    if (mask == 0) {
+      p += 16;
+      out += 16;
+      continue;
+    }
+    // Bytes up to the first special one are in place; the rest of the sixteen are
+    // taken one by one, which keeps runs of control bytes fast too.
+    auto first = static_cast<unsigned>(__builtin_ctz(mask));
+    out += first;
+    for (unsigned k = first; k < 16; ++k) out = put_byte(out, p[k]);
+    p += 16;
+  }
+#endif
+  for (; p < end; ++p) out = put_byte(out, *p);
+  return out;
+}
+
+void put(FILE* out, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), out);
+}
+
+}  // namespace
+
+RuleWriter make_rule_writer(FILE* out, bool needs_comma) {
+  RuleWriter writer;
+  writer.out = out;
+  writer.needs_comma = needs_comma;
+  writer.escaped.reset(new char[kEscapedPieceSize]);
+  return writer;
+}
+
+void begin_rule(RuleWriter& writer, std::string_view name) {
+  if (writer.needs_comma) std::fputc(',', writer.out);
+  put(writer.out, kNameHead);
+  write_raw(writer, name);
+  put(writer.out, kRawHead);
+}
+
+void write_raw(RuleWriter& writer, std::string_view text) {
+  while (!text.empty()) {
+    std::string_view piece = text.substr(0, kRawPieceSize);
+    text.remove_prefix(piece.size());
+    char* end = escape_into(writer.escaped.get(), piece);
+    std::fwrite(writer.escaped.get(), 1, static_cast<std::size_t>(end - writer.escaped.get()),
+                writer.out);
+  }
+}
+
+void end_rule(RuleWriter& writer) {
+  put(writer.out, kTail);
+  writer.needs_comma = true;
+}

@@ -1,0 +1,121 @@
+// Tests for reading rule-merge's command line and for the text of messages.
+#include "command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "message_text.h"
+
+namespace {
+
+struct Read {
+  std::optional<CommandLine> line;
+  std::string err;
+};
+
+Read read(std::vector<const char*> args) {
+  args.insert(args.begin(), "rule-merge");
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  FILE* err = open_memstream(&buffer, &size);
+  Read r;
+  r.line = read_command_line(static_cast<int>(args.size()), args.data(), err);
+  std::fclose(err);
+  r.err.assign(buffer, size);
+  std::free(buffer);
+  return r;
+}
+
+TEST(CommandLine, FindsTheDocumentAndTheOutputFile) {
+  struct Case {
+    std::vector<const char*> args;
+    std::string document;
+    std::string output;  // empty: none
+  };
+  const Case cases[] = {
+      {{}, "", ""},
+      {{"{}"}, "{}", ""},
+      {{"-o", "f", "{}"}, "{}", "f"},
+      {{"{}", "-o", "f"}, "{}", "f"},
+      {{"--output", "f"}, "", "f"},
+      {{"--output=f=g"}, "", "f=g"},
+      {{"-o", "-x"}, "", "-x"},  // the file name is taken as it stands
+      {{"-o", "a", "-o", "b"}, "", "b"},
+      {{"--", "-o"}, "-o", ""},
+      {{"{}", "--", "-o"}, "{}", ""},
+      {{"-", "{}"}, "-", ""},
+      {{"-1"}, "-1", ""},
+      {{"", "{}"}, "", ""},  // an empty first document is the default one
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Read r = read(c.args);
+    ASSERT_TRUE(r.line);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.line->action, CommandLine::kMerge);
+    EXPECT_EQ(r.line->document, c.document);
+    EXPECT_EQ(r.line->output.value_or(""), c.output);
+  }
+}
+
+TEST(CommandLine, HelpAndVersionEndTheReading) {
+  EXPECT_EQ(read({"-h", "--bogus"}).line->action, CommandLine::kHelp);
+  EXPECT_EQ(read({"{}", "--help"}).line->action, CommandLine::kHelp);
+  EXPECT_EQ(read({"--version", "-o"}).line->action, CommandLine::kVersion);
+  EXPECT_EQ(read({"--", "--help"}).line->action, CommandLine::kMerge);
+}
+
+TEST(CommandLine, RefusesWhatItDoesNotKnow) {
+  const std::string usage = "usage: rule-merge [-o file] [--] [document]\n";
+  struct Case {
+    std::vector<const char*> args;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"-x"}, "unknown option -x\n"},
+      {{"--x"}, "unknown option --x\n"},
+      {{"---"}, "unknown option ---\n"},
+      {{"--out", "f"}, "unknown option --out\n"},
+      {{"-of"}, "unknown option -of\n"},
+      {{"--\x1b[2J"}, "unknown option --\\x1b[2J\n"},
+      {{"-o"}, usage},
+      {{"-o", ""}, usage},
+      {{"--output"}, usage},
+      {{"--output="}, usage},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Read r = read(c.args);
+    EXPECT_FALSE(r.line);
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
+TEST(MessageText, EscapesControlBytesOnly) {
+  struct Case {
+    std::string text;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"tmp/a b.rules", "tmp/a b.rules"},
+      {"a\nb\rc\td", "a\\nb\\rc\\td"},
+      {std::string("\0\x01\x1f\x7f", 4), "\\x00\\x01\\x1f\\x7f"},
+      {"\x20~\x80\xff\\", "\x20~\x80\xff\\"},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.text));
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    FILE* stream = open_memstream(&buffer, &size);
+    put_message_text(stream, c.text);
+    std::fclose(stream);
+    EXPECT_EQ(std::string(buffer, size), c.shown);
+    std::free(buffer);
+  }
+}
+
+}  // namespace
