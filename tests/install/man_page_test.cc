@@ -270,7 +270,7 @@ struct Fault {
   std::string err;
   int status;
   std::string stdout_path = "";
-  bool dangling_link = false;  // tmp/gone points at nothing
+  std::string link_target = "";  // when set, tmp/gone is a symbolic link to it
 };
 
 std::vector<Fault> faults() {
@@ -296,7 +296,13 @@ std::vector<Fault> faults() {
       {rm, {"{\"a\":\"a\\\\\"b\"}"}, "", "unexpected character b at 10\n", 1},
       {rm, {"{\"a\":{}"}, "", "level remained 1\n", 1},
       {rm, {"\"a\":1"}, "", "no enclosing object at 3\n", 1},
-      {rm, {}, "", "failed to open tmp/gone\n", 0, "", true},
+      {rm, {}, "", "failed to open tmp/gone\n", 2, "", "nowhere"},
+      // Opens like a file, but its first page cannot be read.
+      {rm, {}, "", "failed to read tmp/gone\n", 2, "", "/proc/self/mem"},
+      {rm, {"--bogus"}, "", "unknown option --bogus\n", 1},
+      {rm, {"-o"}, "", "usage: rule-merge [-o file] [--] [document]\n", 1},
+      {rm, {"-o", "out.json", "{\"a\":1}"}, "", "no rule array in the document\n", 1},
+      {rm, {"-o", "missing/out.json"}, "", "failed to write missing/out.json\n", 1},
       {rm, {}, "", "write error\n", 1, "/dev/full"},
       {ij, {}, "", "", 0},
       {ij, {"--version"}, "", "", 0},
@@ -328,9 +334,9 @@ TEST(ManPage, ListsEveryMessageAndStatusTheProgramGives) {
       for (const std::string& argument : fault.arguments) trace += " " + argument.substr(0, 60);
       SCOPED_TRACE(trace);
       ScratchDir dir;
-      if (fault.dangling_link) {
+      if (!fault.link_target.empty()) {
         dir.make_dir("tmp");
-        ASSERT_EQ(symlink("nowhere", (dir.path + "/tmp/gone").c_str()), 0);
+        ASSERT_EQ(symlink(fault.link_target.c_str(), (dir.path + "/tmp/gone").c_str()), 0);
       }
       std::vector<std::string> argv = {program.binary};
       argv.insert(argv.end(), fault.arguments.begin(), fault.arguments.end());
