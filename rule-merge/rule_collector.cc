@@ -115,9 +115,7 @@ bool write_reread(FileReader& r, RuleWriter& writer, off_t start, std::size_t le
   return true;
 }
 
-}  // namespace
-
-bool collect_file_rules(int fd, RuleWriter& writer, ReadAt read_at) {
+bool collect_lines(int fd, RuleWriter& writer, ReadAt read_at) {
   FileReader r;
   r.fd = fd;
   r.read_at = read_at;
@@ -182,6 +180,14 @@ bool collect_file_rules(int fd, RuleWriter& writer, ReadAt read_at) {
     }
     if (!newline) return true;
   }
+}
+
+}  // namespace
+
+bool collect_file_rules(int fd, RuleWriter& writer, ReadAt read_at) {
+  bool whole = collect_lines(fd, writer, read_at);
+  flush_rules(writer);
+  return whole;
 }
 
 bool collect_rules(std::string_view root, std::vector<FileIdentity> skip, RuleWriter& writer,

@@ -24,7 +24,8 @@ using ReadAt = ssize_t (*)(int fd, void* buffer, std::size_t size, off_t offset)
 bool collect_rules(std::string_view root, std::vector<FileIdentity> skip, RuleWriter& writer,
                    FILE* err);
 
-// Writes the rule objects for the lines of the file open at `fd`, read with `read_at`.
+// Writes the rule objects for the lines of the file open at `fd`, read with `read_at`,
+// and flushes the writer.
 // A line counts once its newline or the end of the file has been read: returns false
 // when reading fails before the end, and the line being read then is not written.
 // Memory stays the same whatever the length of a line: a line longer than the read

@@ -30,8 +30,9 @@ constexpr std::array<std::array<char, 8>, 256> kEscapes = [] {
 }();
 
 constexpr std::size_t kMaxEscapeLength = 6;  // \u00XX
-// Escapes are copied eight bytes at a time, so the buffer has room for two more.
-constexpr std::size_t kEscapedPieceSize = kMaxEscapeLength * kRawPieceSize + 2;
+// Room for one piece of text escaped (escapes are copied eight bytes at a time, so two
+// bytes more), and for the many short rule objects written between two writes.
+constexpr std::size_t kBufferSize = kMaxEscapeLength * kRawPieceSize + 2;
 
 constexpr std::string_view kNameHead = "{\"name\":\"";
 constexpr std::string_view kRawHead = "\",\"enabled\":false,\"raw\":\"";
@@ -71,10 +72,16 @@ char* escape_into(char* out, std::string_view text) {
       out += 16;
       continue;
     }
-    // Bytes up to the first special one are in place; the rest of the sixteen are
-    // taken one by one, which keeps runs of control bytes fast too.
+    // Bytes up to the first special one are in place. A lone special byte is escaped and
+    // the next sixteen bytes are taken from just after it; where they are many (a run of
+    // control bytes), the rest of the sixteen are taken one by one.
     auto first = static_cast<unsigned>(__builtin_ctz(mask));
     out += first;
+    if (__builtin_popcount(mask) <= 2) {
+      p += first;
+      out = put_byte(out, *p++);
+      continue;
+    }
     for (unsigned k = first; k < 16; ++k) out = put_byte(out, p[k]);
     p += 16;
   }
@@ -83,38 +90,53 @@ char* escape_into(char* out, std::string_view text) {
   return out;
 }
 
-void put(FILE* out, std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), out);
-}
-
 }  // namespace
 
 RuleWriter make_rule_writer(FILE* out, bool needs_comma) {
   RuleWriter writer;
   writer.out = out;
   writer.needs_comma = needs_comma;
-  writer.escaped.reset(new char[kEscapedPieceSize]);
+  writer.buffer.reset(new char[kBufferSize]);
   return writer;
 }
 
+namespace {
+
+// Makes room for `size` more bytes in the buffer, writing out what it holds if need be.
+char* room_for(RuleWriter& writer, std::size_t size) {
+  if (kBufferSize - writer.used < size) flush_rules(writer);
+  return writer.buffer.get() + writer.used;
+}
+
+void append(RuleWriter& writer, std::string_view text) {
+  std::memcpy(room_for(writer, text.size()), text.data(), text.size());
+  writer.used += text.size();
+}
+
+}  // namespace
+
 void begin_rule(RuleWriter& writer, std::string_view name) {
-  if (writer.needs_comma) std::fputc(',', writer.out);
-  put(writer.out, kNameHead);
+  if (writer.needs_comma) append(writer, ",");
+  append(writer, kNameHead);
   write_raw(writer, name);
-  put(writer.out, kRawHead);
+  append(writer, kRawHead);
 }
 
 void write_raw(RuleWriter& writer, std::string_view text) {
   while (!text.empty()) {
     std::string_view piece = text.substr(0, kRawPieceSize);
     text.remove_prefix(piece.size());
-    char* end = escape_into(writer.escaped.get(), piece);
-    std::fwrite(writer.escaped.get(), 1, static_cast<std::size_t>(end - writer.escaped.get()),
-                writer.out);
+    char* start = room_for(writer, kMaxEscapeLength * piece.size() + 2);
+    writer.used += static_cast<std::size_t>(escape_into(start, piece) - start);
   }
 }
 
 void end_rule(RuleWriter& writer) {
-  put(writer.out, kTail);
+  append(writer, kTail);
   writer.needs_comma = true;
+}
+
+void flush_rules(RuleWriter& writer) {
+  std::fwrite(writer.buffer.get(), 1, writer.used, writer.out);
+  writer.used = 0;
 }

@@ -12,7 +12,9 @@ struct RuleWriter {
   // True when a value already stands in the array before the next object, which then
   // needs a leading comma.
   bool needs_comma = false;
-  std::unique_ptr<char[]> escaped;  // room for one piece of text once escaped
+  // Objects are gathered here and written out in large pieces.
+  std::unique_ptr<char[]> buffer;
+  std::size_t used = 0;
 };
 
 // The longest piece of text `write_raw` escapes in one go; longer text is cut into such
@@ -28,3 +30,5 @@ void begin_rule(RuleWriter& writer, std::string_view name);
 void write_raw(RuleWriter& writer, std::string_view text);
 // Closes the object; every later object takes a leading comma.
 void end_rule(RuleWriter& writer);
+// Writes out what the writer holds: after it, every object begun is on the stream.
+void flush_rules(RuleWriter& writer);
