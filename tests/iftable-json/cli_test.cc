@@ -76,7 +76,7 @@ TEST(IftableJsonCli, RecordedSnmpwalk) {
 }
 
 // Recorded from net-snmp's agent holding a description with a newline and a line that
-// looks like a walk line, one of 37 bytes that are not all printable (a Hex-STRING over
+// looks like a walk line, one of 44 bytes that are not all printable (a Hex-STRING over
 // three lines), one with quotes, a backslash, a tab and CR LF, and a 20-byte address.
 TEST(IftableJsonCli, RecordedSnmpwalkWithValuesOverLines) {
   std::string walk = read_file(kData + "/snmpwalk-over-lines.txt");
@@ -85,6 +85,23 @@ TEST(IftableJsonCli, RecordedSnmpwalkWithValuesOverLines) {
   ProcessResult result = run({}, walk);
   expect_report(result, head);
   EXPECT_TRUE(json_valid(result.out));
+}
+
+// Walks that were edited or pasted: blanks or CRs after the closing quote, an escaped
+// quote at the end of a line (the value goes on), a raw quote and a lone backslash.
+TEST(IftableJsonCli, EditedWalksGiveStrictJson) {
+  ProcessResult result = run({},
+                             "iso.3.6.1.2.1.2.2.1.2.1 = STRING: \"enp0s3\" \n"
+                             "iso.3.6.1.2.1.2.2.1.2.2 = STRING: \"enp0s3\"\r\r\n"
+                             "iso.3.6.1.2.1.2.2.1.2.3 = STRING: \"en\\\"\n"
+                             "iso.3.6.1.2.1.2.2.1.2.4 = STRING: \"en4\"\n"
+                             "iso.3.6.1.2.1.2.2.1.2.5 = STRING: \"en \"raw\" \\\n");
+  expect_report(
+      result, report_head({{1, {{"ifDescr", "enp0s3"}}},
+                           {2, {{"ifDescr", "enp0s3"}}},
+                           {3, {{"ifDescr", "en\\\"\\niso.3.6.1.2.1.2.2.1.2.4 = STRING: \\\"en4"}}},
+                           {4, {{"ifDescr", "en \\\"raw\\\" \\\\"}}}}));
+  EXPECT_TRUE(json_valid(result.out)) << result.out;
 }
 
 TEST(IftableJsonCli, PrefixOption) {

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -23,8 +24,10 @@
 #include <thread>
 #include <vector>
 
+#include "json_check.h"
 #include "process.h"
 #include "report_text.h"
+#include "walk_converter.h"
 
 extern char** environ;
 
@@ -291,6 +294,157 @@ TEST(SnmpdLive, ReportMatchesTheAgentsInterfaceTable) {
   ProcessResult descr = run_process({kBinary, "-p", "iso.3.6.1.2.1.2.2.1.2"}, tz);
   ASSERT_EQ(descr.status, 0) << descr.err;
   EXPECT_EQ(descr.out.substr(0, descr.out.find("\"timestamp\": \"") + 14), report_head(descr_only));
+}
+
+// The bytes of `text` as snmpset's hex notation, and as snmpwalk writes a Hex-STRING
+// on one line (each pair followed by a blank).
+std::string hex_notation(std::string_view text, bool spaced) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (unsigned char c : text) {
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+    if (spaced) hex += ' ';
+  }
+  return hex;
+}
+
+// Values that snmpwalk writes over several lines, set on the agent through override -rw
+// and snmpset type x: a description holding a newline and a line that looks like a walk
+// line; one of 44 bytes that are not all printable (a Hex-STRING over three lines); one
+// with quotes, a backslash, a tab and CR LF; a 20-byte address (two lines of hex).
+TEST(SnmpdLive, ValuesOverSeveralLinesAreOneValue) {
+  std::string snmpd = find_program("snmpd");
+  std::string snmpwalk = find_program("snmpwalk");
+  std::string snmpset = find_program("snmpset");
+  if (snmpd.empty() || snmpwalk.empty() || snmpset.empty()) {
+    SKIP_UNLESS_CI(
+        "net-snmp's snmpd, snmpwalk and snmpset are not installed (Debian packages snmpd and "
+        "snmp; .ci/run installs them)");
+  }
+  const std::string newline_descr = "en\niso.3.6.1.2.1.2.2.1.2.9 = STRING: en-x";
+  const std::string binary_descr = "enp3s0f1 \xE2\x80\x93 Ethernet Controller SFP+ port 2";
+  const std::string quoted_descr = "en \"q\" C:\\x\t\r\nend";
+  const std::string address =
+      std::string("\x00\x02\xC9\xFF\xFE\x5D\x7A\x10\x00\x02\xC9\xFF\xFE", 13) +
+      "\x5D\x7A\x11\x00\xAA\xBB\xCC";
+  // Rows of their own, beyond the machine's interfaces; the agent lists them after those.
+  const std::map<std::string, std::string> values = {
+      {".1.3.6.1.2.1.2.2.1.2.1001", newline_descr},
+      {".1.3.6.1.2.1.2.2.1.2.1002", binary_descr},
+      {".1.3.6.1.2.1.2.2.1.2.1003", quoted_descr},
+      {".1.3.6.1.2.1.2.2.1.6.1003", address},
+  };
+
+  ScratchDir dir;
+  dir.make_dir("mibs");
+  dir.make_dir("client-conf");
+  dir.make_dir("agent-state");
+  dir.make_dir("client-state");
+  int port = free_udp_port();
+  ASSERT_GT(port, 0);
+  std::string config = "agentaddress udp:127.0.0.1:" + std::to_string(port) +
+                       "\nrwcommunity private 127.0.0.1\nrocommunity public 127.0.0.1\n";
+  for (int index : {1001, 1002, 1003}) {
+    config += "override .1.3.6.1.2.1.2.2.1.1." + std::to_string(index) + " integer " +
+              std::to_string(index) + "\n";
+  }
+  for (const auto& [oid, value] : values) config += "override -rw " + oid + " octet_str \"-\"\n";
+  dir.write("snmpd.conf", config);
+
+  Agent agent;
+  ASSERT_TRUE(agent.start({snmpd, "-f", "-C", "-c", dir.path + "/snmpd.conf", "-Lf",
+                           dir.path + "/snmpd.log", "-M", dir.path + "/mibs", "-m", ""},
+                          {"SNMP_PERSISTENT_DIR=" + dir.path + "/agent-state"},
+                          dir.path + "/snmpd.out"));
+  RunOptions client;
+  client.env = {"SNMPCONFPATH=" + dir.path + "/client-conf",
+                "SNMP_PERSISTENT_DIR=" + dir.path + "/client-state"};
+  const std::string target = "udp:127.0.0.1:" + std::to_string(port);
+  std::vector<std::string> set = {
+      snmpset, "-v2c", "-c", "private", "-m",  "", "-M", dir.path + "/mibs",
+      "-t",    "1",    "-r", "1",       target};
+  for (const auto& [oid, value] : values) {
+    set.insert(set.end(), {oid, "x", hex_notation(value, false)});
+  }
+  ProcessResult done;
+  for (int attempt = 0; attempt < 20; ++attempt) {  // the agent needs a moment before it answers
+    ASSERT_TRUE(agent.running()) << "snmpd ended early; see its log in " << dir.path;
+    done = run_process(set, client);
+    if (done.status == 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  ASSERT_EQ(done.status, 0) << done.err;
+  ProcessResult walk =
+      run_process({snmpwalk, "-v2c", "-c", "public", "-m", "", "-M", dir.path + "/mibs", "-t", "1",
+                   "-r", "1", target, ".1.3.6.1.2.1.2.2"},
+                  client);
+  agent.stop();
+  ASSERT_EQ(walk.status, 0) << walk.err;
+
+  // snmpwalk really writes these values over several lines.
+  EXPECT_NE(walk.out.find("iso.3.6.1.2.1.2.2.1.2.1001 = STRING: \"en\n"
+                          "iso.3.6.1.2.1.2.2.1.2.9 = STRING: en-x\"\n"),
+            std::string::npos)
+      << walk.out;
+  EXPECT_NE(
+      walk.out.find("iso.3.6.1.2.1.2.2.1.2.1003 = STRING: \"en \\\"q\\\" C:\\\\x\t\r\nend\"\n"),
+      std::string::npos);
+  std::string binary_hex = hex_notation(binary_descr, true);
+  EXPECT_NE(walk.out.find("iso.3.6.1.2.1.2.2.1.2.1002 = Hex-STRING: " + binary_hex.substr(0, 48) +
+                          "\n" + binary_hex.substr(48, 48) + "\n" + binary_hex.substr(96) + "\n"),
+            std::string::npos);
+
+  // The rows in the walk's order: the ifIndex column lists them all first.
+  std::vector<std::string> order;
+  std::regex index_line(R"(^iso\.3\.6\.1\.2\.1\.2\.2\.1\.1\.(\d+) = )");
+  std::stringstream lines(walk.out);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m;
+    if (std::regex_search(line, m, index_line)) order.push_back(m[1]);
+  }
+  auto rank = [&](const std::string& index) {
+    return static_cast<int>(std::find(order.begin(), order.end(), index) - order.begin()) + 1;
+  };
+
+  signal(SIGPIPE, SIG_IGN);
+  RunOptions run;
+  run.input = walk.out;
+  run.env = {"TZ=UTC"};
+  ProcessResult report = run_process({kBinary, "--max-rows", "1000"}, run);
+  ASSERT_EQ(report.status, 0) << report.err;
+  EXPECT_EQ(report.err, "");
+  EXPECT_TRUE(json_valid(report.out)) << report.out;
+  std::string descr = member_text(report.out, "camel_if_descr");
+  for (const auto& [index, text] :
+       {std::pair<std::string, std::string>{"1001", "en\\niso.3.6.1.2.1.2.2.1.2.9 = STRING: en-x"},
+        {"1003", "en \\\"q\\\" C:\\\\x\\t\\r\\nend"}}) {
+    EXPECT_NE(descr.find("{\"inner_index\":" + std::to_string(rank(index)) +
+                         ",\"inner_camel_if_descr\":\"" + text + "\"}"),
+              std::string::npos)
+        << descr;
+  }
+  EXPECT_EQ(descr.find("\"en-x\""), std::string::npos) << "a line inside a value made a row";
+  EXPECT_NE(member_text(report.out, "camel_if_phys_address")
+                .find("{\"inner_index\":" + std::to_string(rank("1003")) +
+                      ",\"inner_camel_if_phys_address\":\"" + hex_notation(address, true) + "\"}"),
+            std::string::npos)
+      << report.out;
+
+  // The Hex-STRING description keeps all its bytes, though its row is not written.
+  FILE* in = fmemopen(walk.out.data(), walk.out.size(), "r");
+  ASSERT_NE(in, nullptr);
+  auto state = std::make_unique<WalkState>();
+  state->slots.limit = 1000;
+  FILE* err = std::tmpfile();
+  EXPECT_TRUE(read_walk(in, column_table[0].oid, *state, err));
+  std::fclose(in);
+  std::fclose(err);
+  auto slot = state->slots.slot_of.find(1002);
+  ASSERT_NE(slot, state->slots.slot_of.end());
+  const std::optional<std::string>* value = cell_value(*state, kDescrColumn, slot->second);
+  ASSERT_NE(value, nullptr);
+  EXPECT_EQ(**value, binary_hex);
 }
 
 }  // namespace
