@@ -1,9 +1,12 @@
 // Writes a large walk for the iftable-json benchmark, shaped like snmpwalk's output
 // for a whole device: the system group, an interface table of 16 interfaces, then
 // mostly lines outside it (ARP and routing entries, TCP connections, running
-// processes, storage, the ifXTable) until the file reaches the size asked for.
+// processes, storage, the ifXTable) until the file reaches the size asked for. With
+// "long-line", the size goes to one single line outside the table (a process's
+// arguments) before the system group and the interface table instead.
 //
-// usage: make_walk <path> <megabytes>
+// usage: make_walk <path> <megabytes> [long-line]
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -111,8 +114,9 @@ void write_filler(FILE* out, unsigned long n) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fputs("usage: make_walk <path> <megabytes>\n", stderr);
+  const bool long_line = argc == 4 && std::string(argv[3]) == "long-line";
+  if (argc != 3 && !long_line) {
+    std::fputs("usage: make_walk <path> <megabytes> [long-line]\n", stderr);
     return 2;
   }
   FILE* out = std::fopen(argv[1], "wb");
@@ -123,9 +127,21 @@ int main(int argc, char** argv) {
   static char buffer[1 << 20];
   std::setvbuf(out, buffer, _IOFBF, sizeof buffer);
   const long target = std::strtol(argv[2], nullptr, 10) << 20;
-  write_system(out);
-  write_interfaces(out);
-  for (unsigned long n = 0; std::ftell(out) < target; ++n) write_filler(out, n);
+  if (long_line) {
+    std::fputs("iso.3.6.1.2.1.25.4.2.1.5.4242 = STRING: \"", out);
+    static char run[1 << 16];
+    for (std::size_t i = 0; i < sizeof run; ++i) run[i] = "--verbose /var/lib/x "[i % 21];
+    for (long left = target; left > 0; left -= static_cast<long>(sizeof run)) {
+      std::fwrite(run, 1, std::min<std::size_t>(sizeof run, static_cast<std::size_t>(left)), out);
+    }
+    std::fputs("\"\n", out);
+    write_system(out);
+    write_interfaces(out);
+  } else {
+    write_system(out);
+    write_interfaces(out);
+    for (unsigned long n = 0; std::ftell(out) < target; ++n) write_filler(out, n);
+  }
   if (std::fclose(out) != 0) {
     std::fprintf(stderr, "%s: write error\n", argv[1]);
     return 1;

@@ -80,9 +80,13 @@ std::size_t find_colon(LineScanner& s, std::string_view bytes, std::uint64_t bas
       char before[12];
       std::size_t from_bytes = std::min<std::size_t>(j, sizeof before);
       std::size_t from_tail = std::min<std::size_t>(s.tail_size, sizeof before - from_bytes);
-      std::memcpy(before, s.tail + s.tail_size - from_tail, from_tail);
-      std::memcpy(before + from_tail, bytes.data() + j - from_bytes, from_bytes);
-      header_found(s, base + j, std::string_view(before, from_tail + from_bytes));
+      if (from_tail == 0) {
+        header_found(s, base + j, bytes.substr(j - from_bytes, from_bytes));
+      } else {
+        std::memcpy(before, s.tail + s.tail_size - from_tail, from_tail);
+        std::memcpy(before + from_tail, bytes.data() + j - from_bytes, from_bytes);
+        header_found(s, base + j, std::string_view(before, from_tail + from_bytes));
+      }
       return j + 2;
     }
     i = j + 1;
@@ -91,11 +95,34 @@ std::size_t find_colon(LineScanner& s, std::string_view bytes, std::uint64_t bas
   return bytes.size();
 }
 
+// Follows the unescaped quotes of a STRING value through `text`, which starts `base`
+// bytes into the line.
 void find_quotes(LineScanner& s, std::string_view text, std::uint64_t base) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (!s.only_blanks_after_quote && !s.odd_backslashes) {
+      // Only the next quote can change anything; whether it is escaped depends on the
+      // run of backslashes just before it, which starts at or after `i`.
+      const void* found = std::memchr(text.data() + i, '"', text.size() - i);
+      std::size_t quote =
+          found ? static_cast<std::size_t>(static_cast<const char*>(found) - text.data())
+                : text.size();
+      std::size_t run = 0;
+      while (quote - run > i && text[quote - run - 1] == '\\') ++run;
+      if (!found) {
+        s.odd_backslashes = run % 2 == 1;
+        return;
+      }
+      if (run % 2 == 0) {
+        s.last_quote = base + quote;
+        s.only_blanks_after_quote = true;
+      }
+      i = quote + 1;
+      continue;
+    }
+    char c = text[i++];
     if (c == '"' && !s.odd_backslashes) {
-      s.last_quote = base + i;
+      s.last_quote = base + i - 1;
       s.only_blanks_after_quote = true;
       continue;
     }
