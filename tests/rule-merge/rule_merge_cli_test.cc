@@ -190,6 +190,10 @@ TEST(RuleMergeCli, ReportsUnreadableEntriesAndGoesOn) {
   expect_result(r, expected,
                 "failed to read tmp/locked\nfailed to open tmp/secret\nfailed to read tmp/shut\n",
                 2);
+  // tmp/ itself cannot be listed: the document is still written, without rules.
+  ASSERT_EQ(chmod((dir.path + "/tmp").c_str(), 0), 0);
+  expect_result(rule_merge(dir, {}, options), R"({"enabled":false,"rule":[]})",
+                "failed to read tmp/\n", 2);
 }
 
 TEST(RuleMergeCli, PathsWithUnusualBytes) {
