@@ -1,0 +1,121 @@
+// Builds and releases one tree from a markup file, once, so that its wall time and peak
+// memory can be measured from outside (bench/markup-vs-xmllint runs it under
+// run_measured). The readers:
+//   text     the markup reader's whole-text entry, reading the file into memory first
+//   stream   the markup reader's stream entry on the open file
+//   pugixml  pugixml's load_file (only where the build found pugixml, a benchmark-only
+//            dependency: Debian libpugixml-dev)
+//
+// usage: markup_load text|stream|pugixml <file>
+// Prints the number of nodes (elements and attributes) on standard output.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "nametree/markup_reader.h"
+
+#ifdef HAVE_PUGIXML
+#include <pugixml.hpp>
+#endif
+
+namespace {
+
+std::size_t count_nodes(const nametree::NameTree& tree) {
+  std::size_t count = 0;
+  const nametree::TreeNode* root = &nametree::tree_root(tree);
+  for (const nametree::TreeNode* node = root; node;) {
+    ++count;
+    if (const nametree::TreeNode* child = nametree::node_first_child(*node)) {
+      node = child;
+      continue;
+    }
+    while (node != root && !nametree::node_next_sibling(*node)) node = nametree::node_parent(*node);
+    node = node == root ? nullptr : nametree::node_next_sibling(*node);
+  }
+  return count - 1;  // the root stands for the document, not for an element
+}
+
+bool read_file(const char* path, std::string& text) {
+  FILE* in = std::fopen(path, "rb");
+  if (!in) return false;
+  bool ok = std::fseek(in, 0, SEEK_END) == 0;
+  const long size = ok ? std::ftell(in) : -1;
+  ok = size >= 0 && std::fseek(in, 0, SEEK_SET) == 0;
+  if (ok) {
+    text.resize(static_cast<std::size_t>(size));
+    ok = std::fread(text.data(), 1, text.size(), in) == text.size();
+  }
+  std::fclose(in);
+  return ok;
+}
+
+#ifdef HAVE_PUGIXML
+std::size_t count_nodes(const pugi::xml_node& top) {
+  std::size_t count = 0;
+  for (pugi::xml_node node = top.first_child(); node;) {
+    if (node.type() == pugi::node_element) {
+      ++count;
+      for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) ++count;
+    }
+    if (node.first_child()) {
+      node = node.first_child();
+      continue;
+    }
+    while (node != top && !node.next_sibling()) node = node.parent();
+    node = node == top ? pugi::xml_node() : node.next_sibling();
+  }
+  return count;
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fputs("usage: markup_load text|stream|pugixml <file>\n", stderr);
+    return 2;
+  }
+  const std::string_view reader = argv[1];
+  const char* path = argv[2];
+  std::size_t nodes = 0;
+  if (reader == "text" || reader == "stream") {
+    nametree::ParseResult result;
+    if (reader == "text") {
+      std::string text;
+      if (!read_file(path, text)) {
+        std::perror(path);
+        return 1;
+      }
+      result = nametree::markup_parse_text(text, stderr);
+    } else {
+      FILE* in = std::fopen(path, "rb");
+      if (!in) {
+        std::perror(path);
+        return 1;
+      }
+      result = nametree::markup_parse_stream(in, stderr);
+      std::fclose(in);
+    }
+    if (!result.tree) return 1;
+    nodes = count_nodes(*result.tree);
+  } else if (reader == "pugixml") {
+#ifdef HAVE_PUGIXML
+    pugi::xml_document document;
+    const pugi::xml_parse_result parsed = document.load_file(path);
+    if (!parsed) {
+      std::fprintf(stderr, "pugixml: %s\n", parsed.description());
+      return 1;
+    }
+    nodes = count_nodes(document);
+#else
+    std::fputs("built without pugixml (Debian package libpugixml-dev)\n", stderr);
+    return 3;
+#endif
+  } else {
+    std::fprintf(stderr, "unknown reader %s\n", argv[1]);
+    return 2;
+  }
+  std::printf("%zu\n", nodes);
+  return 0;
+}
