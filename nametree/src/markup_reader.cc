@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -143,7 +144,7 @@ bool finish_text(MarkupReader& r) {
 
 bool finish_attribute_value(MarkupReader& r) {
   if (!set_value(r, token(r))) return false;
-  r.tree->current->attribute_mark = 1;
+  node_set_attribute_mark(*r.tree->current, true);
   climb(*r.tree);
   return true;
 }
@@ -325,28 +326,76 @@ bool in_text(const MarkupReader& r) {
   return !(r.in_tag | r.in_attributes | r.in_value | r.in_comment);
 }
 
-// Character data up to the next `<` or `>`, as far as the token has room for: each
-// character is appended, white space as one space unless the token is empty or already
-// ends with one, without a branch that depends on the text. Returns where it stopped.
-const char* feed_text(MarkupReader& r, const char* p, const char* const end) {
-  char* const start = r.token_buffer.get();
-  char* out = r.token_position;
-  // Each character adds at most one to the token, so it cannot fill up before `stop`.
-  const std::size_t room = static_cast<std::size_t>(start + r.token_capacity - out);
-  const char* const stop = p + std::min(room, static_cast<std::size_t>(end - p));
-  bool drop_blank = out == start || out[-1] == ' ';
-  std::int32_t line = r.line;
-  std::int32_t column = r.column;
+// Copies a run of character data from [p, stop) to `out`, up to the first byte that may
+// end it: a `<`, a `>`, a byte below 0x20 (tab, newline and carriage return among
+// them), or a space after a space. A single space joins the run as it is. The byte
+// before `p` must be neither a space nor the start of the text. `out` must have room
+// for every byte up to `stop`. Returns where the run ends.
+const char* copy_text_run(const char* p, const char* const stop, char* out) {
+  if constexpr (std::endian::native == std::endian::little) {
+    // Eight bytes a step. The lowest flagged byte of `ends` is always a true one, which
+    // is all that is used; spaces are flagged exactly, to pair each with the one before.
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHighs = 0x8080808080808080;
+    constexpr std::uint64_t kLows = 0x7F7F7F7F7F7F7F7F;
+    std::uint64_t space_before = 0;  // the last byte of the previous step was a space
+    while (stop - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      std::memcpy(out, &word, sizeof word);
+      const std::uint64_t angle = (word | (kOnes * 0x02)) ^ (kOnes * 0x3E);  // `<` or `>`
+      const std::uint64_t blank = word ^ (kOnes * 0x20);
+      const std::uint64_t spaces = ~(((blank & kLows) + kLows) | blank) & kHighs;
+      const std::uint64_t ends = ((word - kOnes * 0x20) & ~word & kHighs) |
+                                 ((angle - kOnes) & ~angle & kHighs) |
+                                 (spaces & ((spaces << 8) | space_before));
+      if (ends) return p + std::countr_zero(ends) / 8;
+      space_before = spaces >> 56;
+      p += 8;
+      out += 8;
+    }
+  }
   for (; p != stop; ++p) {
     const unsigned char c = static_cast<unsigned char>(*p);
+    if (c < 0x20 || kTextEnd[c] || (c == ' ' && p[-1] == ' ')) break;
+    *out++ = static_cast<char>(c);
+  }
+  return p;
+}
+
+// Character data up to the next `<` or `>`, as far as the token has room for: runs of
+// bytes that only join the token are copied whole, and white space is appended as one
+// space unless the token is empty or already ends with one. Returns where it stopped.
+const char* feed_text(MarkupReader& r, const char* p, const char* const end) {
+  char* const start = r.token_buffer.get();
+  char* const limit = start + r.token_capacity;
+  char* out = r.token_position;
+  std::int32_t line = r.line;
+  std::int32_t column = r.column;
+  while (p != end && out != limit) {
+    const unsigned char c = static_cast<unsigned char>(*p);
     if (kTextEnd[c]) break;
-    const bool blank = kBlank[c];
-    const bool newline = c == '\n';
-    line = advance(line, newline);
-    column = newline ? 0 : advance(column);
-    *out = blank ? ' ' : static_cast<char>(c);
-    out += !blank | !drop_blank;
-    drop_blank = blank;
+    if (kBlank[c]) {
+      if (c == '\n') {
+        line = advance(line);
+        column = 0;
+      } else {
+        column = advance(column);
+      }
+      if (out != start && out[-1] != ' ') *out++ = ' ';
+      // The token now is empty or ends with a space: spaces that follow only count.
+      const char* const after = ++p;
+      while (p != end && *p == ' ') ++p;
+      column = advance(column, static_cast<std::uint32_t>(p - after));
+      continue;
+    }
+    // The first byte joins the token whatever it is; the run goes on from the next.
+    const char* const stop = p + std::min(end - p, limit - out);
+    *out = static_cast<char>(c);
+    const char* const run_end = copy_text_run(p + 1, stop, out + 1);
+    out += run_end - p;
+    column = advance(column, static_cast<std::uint32_t>(run_end - p));
+    p = run_end;
   }
   r.token_position = out;
   r.line = line;

@@ -9,32 +9,82 @@ namespace nametree {
 
 namespace {
 
-// Where empty names and values point: a value can be empty and still be there.
-char kEmptyText[1] = "";
+// Where empty values point: a value can be empty and still be there.
+char kEmptyValue[1] = "";
 
-// The last earlier sibling named like `node`, found through the index of its wide
-// parent (which the call first builds when the parent has just become wide), or none.
-// The index is left pointing at `node`. May throw std::bad_alloc.
-TreeNode* index_sibling(NameTree& tree, TreeNode* parent, TreeNode* node) {
-  if (parent->child_count == kIndexedWidth) {
-    for (TreeNode* child = parent->child; child; child = child->next) {
-      tree.sibling_index.insert_or_assign(SiblingKey{parent, child->name_view()}, child);
+// Copies `size` bytes into the tree's text blocks, `before` bytes after the start of the
+// room taken, and returns where they are. Returns none when memory runs out.
+char* store_bytes(NameTree& tree, const char* bytes, std::size_t size, std::size_t before) {
+  const std::size_t need = before + size;
+  char* place = nullptr;
+  try {
+    if (need > kTextBlockSize / 4) {
+      tree.text_blocks.push_back(std::make_unique_for_overwrite<char[]>(need));
+      place = tree.text_blocks.back().get();  // the block being filled stays as it is
+    } else {
+      if (tree.text_left < need) {
+        tree.text_blocks.push_back(std::make_unique_for_overwrite<char[]>(kTextBlockSize));
+        tree.text_free = tree.text_blocks.back().get();
+        tree.text_left = kTextBlockSize;
+      }
+      place = tree.text_free;
+      tree.text_free += need;
+      tree.text_left -= need;
     }
+  } catch (const std::bad_alloc&) {
+    return nullptr;
   }
-  auto [entry, added] = tree.sibling_index.try_emplace(SiblingKey{parent, node->name_view()}, node);
-  if (added) return nullptr;
-  TreeNode* same = entry->second;
-  entry->second = node;
-  return same;
+  if (size > 0) std::memcpy(place + before, bytes, size);
+  return place + before;
 }
 
-// The nearest earlier sibling named like `node`, walking back from `old_last`.
-TreeNode* walk_back_to_sibling(TreeNode* old_last, const TreeNode* node) {
-  const std::string_view name = node->name_view();
-  for (TreeNode* sibling = old_last; sibling != node; sibling = sibling->prev) {
-    if (sibling->name_view() == name) return sibling;
+std::string_view stored_name(const char* stored) {
+  std::uint32_t size;
+  std::memcpy(&size, stored - sizeof size, sizeof size);
+  return {stored, size};
+}
+
+// The slot of `name` in the name table, or the free slot where it would go.
+const char** name_slot(NameTree& tree, std::string_view name) {
+  const std::size_t mask = tree.name_slots.size() - 1;
+  for (std::size_t i = std::hash<std::string_view>()(name) & mask;; i = (i + 1) & mask) {
+    const char*& slot = tree.name_slots[i];
+    if (!slot || stored_name(slot) == name) return &slot;
   }
-  return nullptr;
+}
+
+// The tree's one copy of `name`, stored now if it is new. Returns none when memory runs
+// out. May throw std::bad_alloc.
+const char* intern_name(NameTree& tree, std::string_view name) {
+  if (name.size() > kMaxValueSize) return nullptr;
+  if (2 * (tree.name_count + 1) > tree.name_slots.size()) {
+    // Double the table and put every name back.
+    std::vector<const char*> grown(tree.name_slots.empty() ? 64 : tree.name_slots.size() * 2);
+    std::swap(grown, tree.name_slots);
+    for (const char* stored : grown) {
+      if (stored) *name_slot(tree, stored_name(stored)) = stored;
+    }
+  }
+  const char** slot = name_slot(tree, name);
+  if (*slot) return *slot;
+  const std::uint32_t size = static_cast<std::uint32_t>(name.size());
+  char* stored = store_bytes(tree, name.data(), name.size(), sizeof size);
+  if (!stored) return nullptr;
+  std::memcpy(stored - sizeof size, &size, sizeof size);
+  *slot = stored;
+  ++tree.name_count;
+  return stored;
+}
+
+// Makes `parent` wide: its last child, and the last child of each name, go into the
+// tree's indexes. May throw std::bad_alloc; the parent then stays narrow, and the
+// entries already made are made again when it next becomes wide.
+void make_wide(NameTree& tree, TreeNode* parent, TreeNode* last) {
+  for (TreeNode* child = parent->child; child; child = child->next) {
+    tree.sibling_index.insert_or_assign(SiblingKey{parent, child->name}, child);
+  }
+  tree.last_children.insert_or_assign(parent, last);
+  parent->occurrence_and_wide |= kTopBit;
 }
 
 // Room for one more node at the end of the last block. May throw std::bad_alloc.
@@ -46,33 +96,7 @@ TreeNode* next_free_node(NameTree& tree) {
   return &tree.node_blocks.back()[kNodeBlockSize - tree.nodes_left];
 }
 
-constexpr std::uint32_t kMaxChildCount = (std::uint32_t{1} << 31) - 1;
-
 }  // namespace
-
-char* store_text(NameTree& tree, std::string_view text) {
-  if (text.empty()) return kEmptyText;
-  char* place = nullptr;
-  try {
-    if (text.size() > kTextBlockSize / 4) {
-      tree.text_blocks.push_back(std::make_unique_for_overwrite<char[]>(text.size()));
-      place = tree.text_blocks.back().get();  // the block being filled stays as it is
-    } else {
-      if (tree.text_left < text.size()) {
-        tree.text_blocks.push_back(std::make_unique_for_overwrite<char[]>(kTextBlockSize));
-        tree.text_free = tree.text_blocks.back().get();
-        tree.text_left = kTextBlockSize;
-      }
-      place = tree.text_free;
-      tree.text_free += text.size();
-      tree.text_left -= text.size();
-    }
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-  std::memcpy(place, text.data(), text.size());
-  return place;
-}
 
 void TreeRelease::operator()(NameTree* tree) const noexcept {
   // Nodes and texts live in blocks: the tree goes without visiting a single node.
@@ -107,46 +131,50 @@ void tree_set_current(NameTree& tree, TreeNode& node) {
 
 bool tree_add_child(NameTree& tree, std::string_view name) {
   TreeNode* node = nullptr;
-  TreeNode* same = nullptr;
-  bool indexed = false;
+  TreeNode* parent = tree.current;
+  TreeNode* last = nullptr;  // the parent's last child so far
+  TreeNode* same = nullptr;  // its last child named `name`
   try {
     node = next_free_node(tree);
-    const char* stored = store_text(tree, name);
+    const char* stored = intern_name(tree, name);
     if (!stored) return false;
     node->name = stored;
-    node->name_size = static_cast<std::uint32_t>(name.size());
-    if (tree.root && tree.current->child_count >= kIndexedWidth) {
-      same = index_sibling(tree, tree.current, node);
-      indexed = true;
+    if (parent && !parent->wide()) {
+      std::uint32_t count = 0;
+      for (TreeNode* child = parent->child; child; child = child->next) {
+        if (child->name == stored) same = child;
+        last = child;
+        ++count;
+      }
+      if (count >= kIndexedWidth) make_wide(tree, parent, last);
+    }
+    if (parent && parent->wide()) {
+      TreeNode*& last_child = tree.last_children.at(parent);
+      auto [by_name, added] = tree.sibling_index.try_emplace(SiblingKey{parent, stored}, node);
+      // Nothing below can fail: the indexes may point at the node already.
+      same = added ? nullptr : by_name->second;
+      by_name->second = node;
+      last = last_child;
+      last_child = node;
     }
   } catch (const std::bad_alloc&) {
     return false;
   }
   // The node is taken only now that nothing can fail.
   --tree.nodes_left;
-  if (!tree.root) {
-    // The future root: no parent, and its own ring.
-    node->prev = node;
-    tree.root = node;
+  if (!parent) {
+    tree.root = node;  // the root has no parent
   } else {
-    TreeNode* parent = tree.current;
     node->parent = parent;
-    if (parent->child_count < kMaxChildCount) ++parent->child_count;
-    if (!parent->child) {
-      parent->child = node;
-      node->prev = node;
+    if (last) {
+      last->next = node;
     } else {
-      TreeNode* first = parent->child;
-      TreeNode* old_last = first->prev;
-      first->prev = node;
-      old_last->next = node;
-      node->prev = old_last;
-      // Number the new node after the nearest earlier sibling of the same name.
-      if (!indexed) same = walk_back_to_sibling(old_last, node);
-      if (same) {
-        if (same->occurrence == 0) same->occurrence = 1;
-        node->occurrence = same->occurrence + 1;
-      }
+      parent->child = node;
+    }
+    // Number the new node after the nearest earlier sibling of the same name.
+    if (same) {
+      if (same->occurrence() == 0) same->occurrence_and_wide += 1;
+      node->occurrence_and_wide = static_cast<std::uint32_t>(same->occurrence() + 1);
     }
   }
   tree.current = node;
@@ -154,20 +182,24 @@ bool tree_add_child(NameTree& tree, std::string_view name) {
 }
 
 bool tree_set_value(NameTree& tree, TreeNode& node, std::string_view value) {
-  if (node.value && value.size() <= node.value_size && node.value != kEmptyText) {
+  if (value.size() > kMaxValueSize) return false;
+  const std::uint32_t size = static_cast<std::uint32_t>(value.size());
+  if (node.value && size <= node.value_size() && node.value != kEmptyValue) {
     // A later value replaces an earlier one in place when it fits.
-    std::memcpy(node.value, value.data(), value.size());
+    std::memcpy(node.value, value.data(), size);
+  } else if (value.empty()) {
+    node.value = kEmptyValue;
   } else {
-    char* stored = store_text(tree, value);
+    char* stored = store_bytes(tree, value.data(), value.size(), 0);
     if (!stored) return false;
     node.value = stored;
   }
-  node.value_size = static_cast<std::uint32_t>(value.size());
+  node.value_size_and_mark = (node.value_size_and_mark & kTopBit) | size;
   return true;
 }
 
 void node_set_attribute_mark(TreeNode& node, bool mark) {
-  node.attribute_mark = mark;
+  node.value_size_and_mark = (node.value_size_and_mark & ~kTopBit) | (mark ? kTopBit : 0);
 }
 
 const TreeNode* node_parent(const TreeNode& node) {
@@ -183,7 +215,9 @@ const TreeNode* node_first_child(const TreeNode& node) {
 }
 
 const TreeNode* node_last_child(const TreeNode& node) {
-  return node.child ? node.child->prev : nullptr;
+  const TreeNode* last = node.child;
+  while (last && last->next) last = last->next;
+  return last;
 }
 
 const TreeNode* node_next_sibling(const TreeNode& node) {
@@ -196,15 +230,15 @@ std::string_view node_name(const TreeNode& node) {
 
 std::optional<std::string_view> node_value(const TreeNode& node) {
   if (!node.value) return std::nullopt;
-  return std::string_view(node.value, node.value_size);
+  return std::string_view(node.value, node.value_size());
 }
 
 bool node_is_attribute(const TreeNode& node) {
-  return node.attribute_mark;
+  return node.value_size_and_mark & kTopBit;
 }
 
 std::int32_t node_occurrence(const TreeNode& node) {
-  return node.occurrence;
+  return node.occurrence();
 }
 
 }  // namespace nametree

@@ -1,10 +1,12 @@
-// The layout of the name tree, known only inside the library: nodes made in blocks, and
-// names and values copied into text blocks owned by the tree, so that a tree of millions
-// of nodes costs few allocations to build and few to release.
+// The layout of the name tree, known only inside the library. Nodes are 48 bytes, made
+// in blocks; each distinct name is stored once, and values are copied into text blocks
+// owned by the tree. A tree of millions of nodes thus costs few allocations to build and
+// to release, and little more memory than its text.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
@@ -14,42 +16,57 @@
 
 namespace nametree {
 
+constexpr std::uint32_t kTopBit = std::uint32_t{1} << 31;
+
 struct TreeNode {
   TreeNode* parent = nullptr;  // none only for the root
   TreeNode* child = nullptr;   // the first child
-  // Children form a forward list through `next` in insertion order. `prev` runs
-  // backwards and closes into a ring: the first child's `prev` is the last child.
-  // An only child, and the root, point `prev` at themselves.
-  TreeNode* next = nullptr;
-  TreeNode* prev = nullptr;
-  const char* name = nullptr;  // the root's name is empty
-  char* value = nullptr;       // none until a reader sets one
-  std::uint32_t name_size = 0;
-  std::uint32_t value_size = 0;
-  std::int32_t occurrence = 0;
-  std::uint32_t child_count : 31 = 0;  // saturates; tells when the children get an index
-  std::uint32_t attribute_mark : 1 = 0;
+  TreeNode* next = nullptr;    // the next sibling, in insertion order
+  // The name, stored once per tree for all nodes of that name, with its length in the
+  // four bytes before it.
+  const char* name = nullptr;
+  char* value = nullptr;  // none until a value is set
+  // The value's length, and in the top bit the attribute mark.
+  std::uint32_t value_size_and_mark = 0;
+  // 0 while no sibling shares the name; otherwise the node's number among the
+  // same-named siblings, counting from 1. The top bit marks a wide parent: its last
+  // child, and its children's names, are found through the tree's indexes instead of
+  // by walking its children.
+  std::uint32_t occurrence_and_wide = 0;
 
   std::string_view name_view() const {
-    return {name, name_size};
+    std::uint32_t size;
+    std::memcpy(&size, name - sizeof size, sizeof size);
+    return {name, size};
+  }
+  std::uint32_t value_size() const {
+    return value_size_and_mark & ~kTopBit;
+  }
+  std::int32_t occurrence() const {
+    return static_cast<std::int32_t>(occurrence_and_wide & ~kTopBit);
+  }
+  bool wide() const {
+    return occurrence_and_wide & kTopBit;
   }
 };
-static_assert(sizeof(TreeNode) <= 64, "a node fits a cache line");
+static_assert(sizeof(TreeNode) <= 48, "a node is six words");
 
-// Parents with at least this many children find a child's same-named predecessor
-// through the tree's sibling index instead of walking back through the siblings, so
-// that a million differently named siblings cost a million steps, not 10^12.
+// The longest value a node holds: its length must leave the top bit free.
+constexpr std::size_t kMaxValueSize = kTopBit - 1;
+
+// Parents with this many children become wide, so that a million siblings cost a
+// million steps, not 10^12, while a narrow parent needs no index at all.
 constexpr std::uint32_t kIndexedWidth = 32;
 
 struct SiblingKey {
   const TreeNode* parent;
-  std::string_view name;  // views the node's own name, which never changes
+  const char* name;  // names are stored once per tree: the same name, the same pointer
   bool operator==(const SiblingKey&) const = default;
 };
 
 struct SiblingKeyHash {
   std::size_t operator()(const SiblingKey& key) const {
-    return std::hash<std::string_view>()(key.name) * 31 + std::hash<const void*>()(key.parent);
+    return std::hash<const void*>()(key.parent) * 31 + std::hash<const void*>()(key.name);
   }
 };
 
@@ -67,11 +84,14 @@ struct NameTree {
   std::vector<std::unique_ptr<char[]>> text_blocks;
   char* text_free = nullptr;  // where the next copied text goes in the last block
   std::size_t text_left = 0;
-  // For each wide parent and child name, the last child of that name.
+  // Every distinct name, in an open-addressing table whose size is a power of two, at
+  // most half full; a free slot holds none.
+  std::vector<const char*> name_slots;
+  std::size_t name_count = 0;
+  // For each wide parent, its last child; and for each wide parent and child name, the
+  // last child of that name.
+  std::unordered_map<const TreeNode*, TreeNode*> last_children;
   std::unordered_map<SiblingKey, TreeNode*, SiblingKeyHash> sibling_index;
 };
-
-// Copies `text` into the tree's text blocks. Returns none when memory runs out.
-char* store_text(NameTree& tree, std::string_view text);
 
 }  // namespace nametree
