@@ -10,6 +10,7 @@
 // Prints the number of nodes (elements and attributes) on standard output.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -36,18 +37,22 @@ std::size_t count_nodes(const nametree::NameTree& tree) {
   return count - 1;  // the root stands for the document, not for an element
 }
 
-bool read_file(const char* path, std::string& text) {
+// The whole file in memory, read as a program that wants it whole would: into a buffer of
+// its size, not cleared first.
+std::unique_ptr<char[]> read_file(const char* path, std::size_t& size) {
   FILE* in = std::fopen(path, "rb");
-  if (!in) return false;
-  bool ok = std::fseek(in, 0, SEEK_END) == 0;
-  const long size = ok ? std::ftell(in) : -1;
-  ok = size >= 0 && std::fseek(in, 0, SEEK_SET) == 0;
-  if (ok) {
-    text.resize(static_cast<std::size_t>(size));
-    ok = std::fread(text.data(), 1, text.size(), in) == text.size();
+  if (!in) return nullptr;
+  std::unique_ptr<char[]> text;
+  if (std::fseek(in, 0, SEEK_END) == 0) {
+    const long end = std::ftell(in);
+    if (end >= 0 && std::fseek(in, 0, SEEK_SET) == 0) {
+      size = static_cast<std::size_t>(end);
+      text = std::make_unique_for_overwrite<char[]>(size);
+      if (std::fread(text.get(), 1, size, in) != size) text.reset();
+    }
   }
   std::fclose(in);
-  return ok;
+  return text;
 }
 
 #ifdef HAVE_PUGIXML
@@ -82,12 +87,13 @@ int main(int argc, char** argv) {
   if (reader == "text" || reader == "stream") {
     nametree::ParseResult result;
     if (reader == "text") {
-      std::string text;
-      if (!read_file(path, text)) {
+      std::size_t size = 0;
+      const std::unique_ptr<char[]> text = read_file(path, size);
+      if (!text) {
         std::perror(path);
         return 1;
       }
-      result = nametree::markup_parse_text(text, stderr);
+      result = nametree::markup_parse_text(std::string_view(text.get(), size), stderr);
     } else {
       FILE* in = std::fopen(path, "rb");
       if (!in) {
