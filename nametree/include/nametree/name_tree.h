@@ -57,6 +57,10 @@ bool tree_set_value(NameTree& tree, TreeNode& node, std::string_view value);
 void node_set_attribute_mark(TreeNode& node, bool mark);
 
 // Reading a node. The parent is none only for the root; children come in insertion order.
+// Nodes hold no link back to their previous sibling, and only the last child of a parent
+// links to it: node_parent walks the siblings after the node (one step for the last
+// child, as on the way back up a walk through the tree), and node_last_child walks the
+// children.
 const TreeNode* node_parent(const TreeNode& node);
 TreeNode* node_parent(TreeNode& node);
 const TreeNode* node_first_child(const TreeNode& node);
