@@ -99,7 +99,7 @@ void report(MarkupReader& r, FaultKind kind, std::string_view head, std::string_
   if (positioned) std::snprintf(position, sizeof position, " at %d:%d\n", r.line, r.column);
   if (r.err) {
     for (std::string_view piece : {head, name, tail, std::string_view(position)}) {
-      std::fwrite(piece.data(), 1, piece.size(), r.err);
+      if (!piece.empty()) std::fwrite(piece.data(), 1, piece.size(), r.err);
     }
   }
   r.fault.kind = kind;
