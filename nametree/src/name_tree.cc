@@ -55,9 +55,20 @@ std::string_view stored_name(const char* stored) {
 // own, both cheaper than a call.
 std::size_t name_hash(std::string_view name) {
   std::uint64_t hash = name.size();
-  for (std::size_t at = 0; at < name.size(); at += 8) {
+  std::size_t at = 0;
+  for (; at + 8 <= name.size(); at += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, name.data() + at, sizeof word);
+    hash = (hash ^ word) * 0x9E3779B97F4A7C15;
+    hash ^= hash >> 29;
+  }
+  if (at < name.size()) {
+    // The last bytes gathered in a register: a short copy to memory and a load back
+    // would stall.
     std::uint64_t word = 0;
-    std::memcpy(&word, name.data() + at, std::min<std::size_t>(8, name.size() - at));
+    for (std::size_t i = at; i < name.size(); ++i) {
+      word |= std::uint64_t{static_cast<unsigned char>(name[i])} << (8 * (i - at));
+    }
     hash = (hash ^ word) * 0x9E3779B97F4A7C15;
     hash ^= hash >> 29;
   }
