@@ -7,6 +7,11 @@ bool is_control(unsigned char c) {
   return c < 0x20 || c == 0x7f;
 }
 
+// fwrite must not be handed the null pointer of an empty view, even for no bytes.
+void put_run(FILE* stream, const char* begin, std::size_t length) {
+  if (length > 0) std::fwrite(begin, 1, length, stream);
+}
+
 }  // namespace
 
 void put_message_text(FILE* stream, std::string_view text) {
@@ -15,7 +20,7 @@ void put_message_text(FILE* stream, std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     auto c = static_cast<unsigned char>(text[i]);
     if (!is_control(c)) continue;
-    std::fwrite(text.data() + plain, 1, i - plain, stream);
+    put_run(stream, text.data() + plain, i - plain);
     plain = i + 1;
     if (c == '\n') {
       std::fputs("\\n", stream);
@@ -28,5 +33,5 @@ void put_message_text(FILE* stream, std::string_view text) {
       std::fwrite(escape, 1, sizeof escape, stream);
     }
   }
-  std::fwrite(text.data() + plain, 1, text.size() - plain, stream);
+  put_run(stream, text.data() + plain, text.size() - plain);
 }

@@ -96,15 +96,16 @@ TEST(CommandLine, RefusesWhatItDoesNotKnow) {
 
 TEST(MessageText, EscapesControlBytesOnly) {
   struct Case {
-    std::string text;
+    std::string_view text;
     std::string shown;
   };
   const Case cases[] = {
       {"tmp/a b.rules", "tmp/a b.rules"},
       {"a\nb\rc\td", "a\\nb\\rc\\td"},
-      {std::string("\0\x01\x1f\x7f", 4), "\\x00\\x01\\x1f\\x7f"},
+      {std::string_view("\0\x01\x1f\x7f", 4), "\\x00\\x01\\x1f\\x7f"},
       {"\x20~\x80\xff\\", "\x20~\x80\xff\\"},
       {"", ""},
+      {std::string_view(), ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.text));
