@@ -6,8 +6,9 @@
 // The public headers need C++17; the library itself is built as C++20.
 //
 // The tree owns every node and every name and value; a node, and the text views taken
-// from it, stay valid until the tree is released. Releasing takes no recursion, however
-// deep or wide the tree.
+// from it, stay valid until the tree is released, except that tree_set_value ends the
+// views of the value it replaces. Releasing takes no recursion, however deep or wide the
+// tree.
 #pragma once
 
 #include <cstddef>
