@@ -217,3 +217,31 @@ LineShape scan_line(std::string_view line, OpenValue before) {
   scan_feed(scanner, line);
   return scan_finish(scanner);
 }
+
+OpenValue walk_line_next(std::string_view line) {
+  std::size_t colon = 0;
+  for (;;) {
+    const void* found = std::memchr(line.data() + colon, ':', line.size() - colon);
+    if (!found) return OpenValue::kNone;
+    colon = static_cast<std::size_t>(static_cast<const char*>(found) - line.data());
+    if (colon + 1 < line.size() && line[colon + 1] == ' ') break;
+    ++colon;
+  }
+  std::string_view header = line.substr(0, colon);
+  if (header.ends_with("= Hex-STRING")) return OpenValue::kHex;
+  std::size_t text = colon + 3;  // past the opening quote
+  if (!header.ends_with("= STRING") || text > line.size() || line[text - 1] != '"') {
+    return OpenValue::kNone;
+  }
+  // The STRING goes on unless a quote after an even run of backslashes closes it.
+  for (std::size_t from = text; from < line.size();) {
+    const void* found = std::memchr(line.data() + from, '"', line.size() - from);
+    if (!found) break;
+    std::size_t quote = static_cast<std::size_t>(static_cast<const char*>(found) - line.data());
+    std::size_t run = 0;
+    while (quote - run > text && line[quote - run - 1] == '\\') ++run;
+    if (run % 2 == 0) return OpenValue::kNone;
+    from = quote + 1;
+  }
+  return OpenValue::kString;
+}

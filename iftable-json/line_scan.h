@@ -83,3 +83,19 @@ LineShape scan_finish(const LineScanner& scanner);
 
 // The shape of a whole line.
 LineShape scan_line(std::string_view line, OpenValue before);
+
+// Whether a whole line that follows one leaving `before` open is a line of the walk of
+// its own, as its first byte already shows; false when only a closer look can tell.
+inline bool surely_walk_line(std::string_view line, OpenValue before) {
+  if (before == OpenValue::kNone) return true;
+  // A further line of a Hex-STRING starts with a hex digit, a blank or its line ending.
+  if (before != OpenValue::kHex || line.empty()) return false;
+  char c = line[0];
+  bool hex_digit = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+  return !hex_digit && c != ' ' && c != '\t' && c != '\r' && c != '\n';
+}
+
+// What a whole line of the walk leaves open, as scan_line(line, OpenValue::kNone).next
+// finds it, read only up to its first ": " and, in a quoted STRING, up to its first
+// unescaped quote: the cheap reading for the many lines that are not kept.
+OpenValue walk_line_next(std::string_view line);

@@ -182,6 +182,14 @@ void write_json_text(FILE* out, std::string_view value, bool string_value) {
   std::fwrite(value.data() + start, 1, value.size() - start, out);
 }
 
+// Takes a line outside the prefix that is no further line of a value, where only what
+// it leaves open counts; returns false, having done nothing, for any other line.
+bool pass_line_by(std::string_view line, std::string_view prefix, OpenCell& open) {
+  if (!surely_walk_line(line, open.what) || oid_match(line, prefix)) return false;
+  open = {walk_line_next(line), nullptr};
+  return true;
+}
+
 }  // namespace
 
 const char kUsage[] =
@@ -199,12 +207,8 @@ const char kUsage[] =
     "interfaces, no more memory, a read or write error), 255 for an unknown argument\n"
     "or a bad row limit.\n";
 
-bool oid_match(std::string_view line, std::string_view oid) {
-  return line.size() > oid.size() && line.starts_with(oid) &&
-         (line[oid.size()] == '.' || line[oid.size()] == ' ');
-}
-
 bool take_line(std::string_view line, std::string_view prefix, WalkState& state, FILE* err) {
+  if (pass_line_by(line, prefix, state.open)) return true;
   LineShape shape = scan_line(line, state.open.what);
   try {
     if (shape.kind != LineKind::kWalkLine) {
@@ -282,7 +286,11 @@ bool read_walk(FILE* in, std::string_view prefix, WalkState& state, FILE* err,
         continue;
       }
       if (!newline) break;
-      if (!take_line({data + begin, next - begin}, prefix, state, err)) return false;
+      std::string_view line(data + begin, next - begin);
+      // Most lines go by here; take_line reads the others whole.
+      if (!pass_line_by(line, prefix, state.open) && !take_line(line, prefix, state, err)) {
+        return false;
+      }
       begin = next;
     }
     if (at_end) {

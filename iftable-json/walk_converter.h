@@ -96,7 +96,11 @@ const std::optional<std::string>* cell_value(const WalkState& state, std::size_t
                                              std::size_t slot);
 
 // True when `line` begins with `oid` and the character right after it is '.' or ' '.
-bool oid_match(std::string_view line, std::string_view oid);
+inline bool oid_match(std::string_view line, std::string_view oid) {
+  // The character after the OID turns most other lines away before any comparing.
+  return line.size() > oid.size() && (line[oid.size()] == '.' || line[oid.size()] == ' ') &&
+         line.starts_with(oid);
+}
 
 // Takes one line of the walk (with its line ending, if it has one) into `state`: a line
 // of the walk, or a further line of the value that the line before left open.

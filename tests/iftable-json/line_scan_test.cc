@@ -60,6 +60,16 @@ const ShapeCase kCases[] = {
     {" \n", OpenValue::kHex, LineKind::kWalkLine, "", OpenValue::kNone},
     {"0G\n", OpenValue::kHex, LineKind::kWalkLine, "", OpenValue::kNone},
     {"iso.3 = Hex-STRING: 00 \n", OpenValue::kHex, LineKind::kWalkLine, "00 ", OpenValue::kHex},
+    {R"(x = STRING: "a\\\"b\\" c)"
+     "\n",
+     OpenValue::kNone, LineKind::kWalkLine, R"(a\\\"b\\" c)", OpenValue::kNone},
+    {R"(x = STRING: "\\\")"
+     "\n",
+     OpenValue::kNone, LineKind::kWalkLine, R"(\\\")", OpenValue::kString},
+    {"x: = STRING: \"a\n", OpenValue::kNone, LineKind::kWalkLine, "= STRING: \"a",
+     OpenValue::kNone},
+    {"x = Hex-STRING:\n", OpenValue::kNone, LineKind::kWalkLine, "", OpenValue::kNone},
+    {"x = Hex-STRING:: 00\n", OpenValue::kNone, LineKind::kWalkLine, "00", OpenValue::kNone},
 };
 
 std::string value_of(const std::string& line, const LineShape& shape) {
@@ -75,6 +85,21 @@ TEST(LineScan, FindsTheShapeOfALine) {
     EXPECT_EQ(value_of(c.line, shape), c.value);
     EXPECT_EQ(shape.next, c.next);
   }
+}
+
+// The quick reading of lines that are not kept finds what the whole reading finds.
+TEST(LineScan, QuickReadingFindsWhatALineLeavesOpen) {
+  for (const ShapeCase& c : kCases) {
+    SCOPED_TRACE(c.line);
+    if (surely_walk_line(c.line, c.before)) {
+      EXPECT_EQ(c.kind, LineKind::kWalkLine);
+      EXPECT_EQ(walk_line_next(c.line), c.next);
+    }
+    EXPECT_EQ(walk_line_next(c.line), scan_line(c.line, OpenValue::kNone).next);
+  }
+  EXPECT_FALSE(surely_walk_line("", OpenValue::kHex));
+  EXPECT_FALSE(surely_walk_line("iso.3 = INTEGER: 1\n", OpenValue::kString));
+  EXPECT_TRUE(surely_walk_line("iso.3 = INTEGER: 1\n", OpenValue::kHex));
 }
 
 TEST(LineScan, PiecesOfAnySizeFindTheSameShape) {
