@@ -363,6 +363,75 @@ const char* copy_text_run(const char* p, const char* const stop, char* out) {
   return p;
 }
 
+// Skips the spaces from `p` on, up to `end`. Returns the first byte that is not one.
+const char* skip_spaces(const char* p, const char* const end) {
+  constexpr std::uint64_t kSpaces = 0x2020202020202020;
+  if constexpr (std::endian::native == std::endian::little) {
+    while (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      if (const std::uint64_t others = word ^ kSpaces) return p + std::countr_zero(others) / 8;
+      p += 8;
+    }
+  }
+  while (p != end && *p == ' ') ++p;
+  return p;
+}
+
+// Copies the plain characters from [p, stop) to `out`, up to the first that is not
+// plain. `out` must have room for every byte up to `stop`. Returns where the run ends.
+const char* copy_plain_run(const char* p, const char* const stop, char* out) {
+  if constexpr (std::endian::native == std::endian::little) {
+    // Eight bytes a step, stopping at the first byte that may not be plain: below 0x21,
+    // `"`, `-`, or one of `<=>?`. A flagged byte that is plain after all (`?`, a control
+    // character) is left to the byte loop below. The lowest flagged byte of each test,
+    // and so of all, is a true one.
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHighs = 0x8080808080808080;
+    while (stop - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      std::memcpy(out, &word, sizeof word);
+      const std::uint64_t angle = (word | (kOnes * 0x03)) ^ (kOnes * 0x3F);  // `<=>?`
+      const std::uint64_t quote = word ^ (kOnes * 0x22);
+      const std::uint64_t dash = word ^ (kOnes * 0x2D);
+      const std::uint64_t ends =
+          ((word - kOnes * 0x21) & ~word & kHighs) | ((angle - kOnes) & ~angle & kHighs) |
+          ((quote - kOnes) & ~quote & kHighs) | ((dash - kOnes) & ~dash & kHighs);
+      if (ends) {
+        const std::size_t plain_bytes = static_cast<std::size_t>(std::countr_zero(ends) / 8);
+        p += plain_bytes;
+        out += plain_bytes;
+        break;
+      }
+      p += 8;
+      out += 8;
+    }
+  }
+  while (p != stop && plain(*p)) *out++ = *p++;
+  return p;
+}
+
+// Copies an attribute value's characters from [p, stop) to `out`, up to the first `"`,
+// counting lines and columns as it goes. `out` must have room for every byte up to
+// `stop`. Returns where it stopped.
+const char* copy_value_run(MarkupReader& r, const char* p, const char* const stop, char* out) {
+  std::int32_t line = r.line;
+  std::int32_t column = r.column;
+  for (; p != stop && *p != '"'; ++p) {
+    if (*p == '\n') {
+      line = advance(line);
+      column = 0;
+    } else {
+      column = advance(column);
+    }
+    *out++ = *p;
+  }
+  r.line = line;
+  r.column = column;
+  return p;
+}
+
 // Character data up to the next `<` or `>`, as far as the token has room for: runs of
 // bytes that only join the token are copied whole, and white space is appended as one
 // space unless the token is empty or already ends with one. Returns where it stopped.
@@ -385,7 +454,7 @@ const char* feed_text(MarkupReader& r, const char* p, const char* const end) {
       if (out != start && out[-1] != ' ') *out++ = ' ';
       // The token now is empty or ends with a space: spaces that follow only count.
       const char* const after = ++p;
-      while (p != end && *p == ' ') ++p;
+      p = skip_spaces(p, end);
       column = advance(column, static_cast<std::uint32_t>(p - after));
       continue;
     }
@@ -417,14 +486,70 @@ bool feed_span(MarkupReader& r, const char* p, const char* const end) {
       }
       continue;
     }
+    if (r.in_value) {
+      // Only a `"` ends a value: every other character joins it.
+      char* out = r.token_position;
+      const char* const stop = p + std::min(end - p, buffer_end - out);
+      const char* const run = p;
+      p = copy_value_run(r, p, stop, out);
+      out += p - run;
+      r.token_position = out;
+      if (p == end) break;
+      if (out == buffer_end) {
+        if (!grow_token(r)) return false;
+        continue;
+      }
+      // The closing quote, unless a backslash stands before it (see feed_markup).
+      if (out == r.token_buffer.get() || out[-1] != '\\') {
+        ++p;
+        r.column = advance(r.column);
+        if (!finish_attribute_value(r)) return false;
+        r.in_value = false;
+        empty_token(r);
+        continue;
+      }
+      if (!feed_one(r, *p++)) return false;
+      continue;
+    }
     if (plain(*p) && !r.in_comment) {
       char* out = r.token_position;
+      const char* const stop = p + std::min(end - p, buffer_end - out);
       const char* const run = p;
-      while (out != buffer_end && p != end && plain(*p)) *out++ = *p++;
+      p = copy_plain_run(p, stop, out);
+      out += p - run;
       r.token_position = out;
       r.column = advance(r.column, static_cast<std::uint32_t>(p - run));
       if (out == buffer_end && p != end && !grow_token(r)) return false;
       continue;
+    }
+    if (r.in_attributes && !r.in_tag && !r.in_comment && r.token_position != buffer_end) {
+      // Among the attributes, the commonest characters that are not plain, as
+      // feed_markup takes them.
+      const char c = *p;
+      if (c == ' ' || c == '\n' || c == '\t' || c == '\r') {
+        ++p;
+        if (c == '\n') {
+          r.line = advance(r.line);
+          r.column = 0;
+        } else {
+          r.column = advance(r.column);
+        }
+        empty_token(r);
+        continue;
+      }
+      if (c == '"') {
+        ++p;
+        r.column = advance(r.column);
+        r.in_value = true;
+        continue;
+      }
+      if (c == '=') {
+        ++p;
+        r.column = advance(r.column);
+        if (!add_child(r, token(r))) return false;
+        empty_token(r);
+        continue;
+      }
     }
     if (!feed_one(r, *p++)) return false;
   }

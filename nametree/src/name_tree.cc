@@ -15,6 +15,14 @@ char kEmptyValue[1] = "";
 // Copies `size` bytes into the tree's text blocks, `before` bytes after the start of the
 // room taken, and returns where they are. Returns none when memory runs out.
 char* store_bytes(NameTree& tree, const char* bytes, std::size_t size, std::size_t before) {
+  if (before == 0 && size <= tree.text_left && size <= kTextBlockSize / 4) {
+    // The common case: a value that fits in the block being filled.
+    char* const place = tree.text_free;
+    tree.text_free += size;
+    tree.text_left -= size;
+    if (size > 0) std::memcpy(place, bytes, size);
+    return place;
+  }
   const std::size_t need = before + size;
   char* place = nullptr;
   // Names, stored after their length, start at a multiple of 4 (see TreeNode).
@@ -51,36 +59,62 @@ std::string_view stored_name(const char* stored) {
   return {stored, size};
 }
 
-// Names are short: they are hashed eight bytes a step, and compared in a loop of their
-// own, both cheaper than a call.
+std::uint64_t load8(const char* bytes) {
+  std::uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+std::uint32_t load4(const char* bytes) {
+  std::uint32_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+std::uint64_t mix(std::uint64_t hash, std::uint64_t word) {
+  hash = (hash ^ word) * 0x9E3779B97F4A7C15;
+  return hash ^ (hash >> 29);
+}
+
+// Names are short: they are hashed eight bytes a step, the last step taking the last
+// eight bytes even where they overlap the step before (and a name of fewer than eight
+// bytes its first and last four, or three of its bytes), so that no byte is gathered
+// one at a time.
 std::size_t name_hash(std::string_view name) {
-  std::uint64_t hash = name.size();
-  std::size_t at = 0;
-  for (; at + 8 <= name.size(); at += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, name.data() + at, sizeof word);
-    hash = (hash ^ word) * 0x9E3779B97F4A7C15;
-    hash ^= hash >> 29;
-  }
-  if (at < name.size()) {
-    // The last bytes gathered in a register: a short copy to memory and a load back
-    // would stall.
-    std::uint64_t word = 0;
-    for (std::size_t i = at; i < name.size(); ++i) {
-      word |= std::uint64_t{static_cast<unsigned char>(name[i])} << (8 * (i - at));
-    }
-    hash = (hash ^ word) * 0x9E3779B97F4A7C15;
-    hash ^= hash >> 29;
+  const char* const bytes = name.data();
+  const std::size_t size = name.size();
+  std::uint64_t hash = size;
+  if (size >= 8) {
+    for (std::size_t at = 0; at + 8 < size; at += 8) hash = mix(hash, load8(bytes + at));
+    hash = mix(hash, load8(bytes + size - 8));
+  } else if (size >= 4) {
+    hash = mix(hash, load4(bytes) | std::uint64_t{load4(bytes + size - 4)} << 32);
+  } else if (size > 0) {
+    const auto byte = [&](std::size_t at) {
+      return std::uint64_t{static_cast<unsigned char>(bytes[at])};
+    };
+    hash = mix(hash, byte(0) | byte(size / 2) << 8 | byte(size - 1) << 16);
   }
   return static_cast<std::size_t>(hash);
 }
 
+// Compared the same way, in steps that may overlap: cheaper than a call.
 bool same_name(const char* stored, std::string_view name) {
   std::uint32_t size;
   std::memcpy(&size, stored - sizeof size, sizeof size);
   if (size != name.size()) return false;
+  const char* const bytes = name.data();
+  if (size >= 8) {
+    for (std::size_t at = 0; at + 8 < size; at += 8) {
+      if (load8(stored + at) != load8(bytes + at)) return false;
+    }
+    return load8(stored + size - 8) == load8(bytes + size - 8);
+  }
+  if (size >= 4) {
+    return load4(stored) == load4(bytes) && load4(stored + size - 4) == load4(bytes + size - 4);
+  }
   for (std::size_t i = 0; i < size; ++i) {
-    if (stored[i] != name[i]) return false;
+    if (stored[i] != bytes[i]) return false;
   }
   return true;
 }
@@ -128,13 +162,18 @@ void make_wide(NameTree& tree, TreeNode* parent, TreeNode* last) {
   parent->name_and_marks |= kWideMark;
 }
 
+static_assert(alignof(TreeNode) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__,
+              "a block's raw storage is aligned for nodes");
+
 // Room for one more node at the end of the last block. May throw std::bad_alloc.
 TreeNode* next_free_node(NameTree& tree) {
   if (tree.nodes_left == 0) {
-    tree.node_blocks.push_back(std::make_unique<TreeNode[]>(kNodeBlockSize));
+    tree.node_blocks.push_back(
+        std::make_unique_for_overwrite<std::byte[]>(kNodeBlockSize * sizeof(TreeNode)));
+    tree.node_free = reinterpret_cast<TreeNode*>(tree.node_blocks.back().get());
     tree.nodes_left = kNodeBlockSize;
   }
-  return &tree.node_blocks.back()[kNodeBlockSize - tree.nodes_left];
+  return tree.node_free;
 }
 
 }  // namespace
@@ -197,13 +236,14 @@ bool tree_add_child(NameTree& tree, std::string_view name) {
       last = last_child;
       last_child = node;
     }
-    *node = TreeNode{};
+    ::new (static_cast<void*>(node)) TreeNode{};
     node->name_and_marks = reinterpret_cast<std::uintptr_t>(stored);
   } catch (const std::bad_alloc&) {
     return false;
   }
   // The node is taken only now that nothing can fail.
   --tree.nodes_left;
+  ++tree.node_free;
   if (!parent) {
     tree.root = node;  // the root has no parent and no siblings
   } else {

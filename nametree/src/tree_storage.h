@@ -93,8 +93,10 @@ constexpr std::size_t kTextBlockSize = std::size_t{1} << 16;
 struct NameTree {
   TreeNode* root = nullptr;
   TreeNode* current = nullptr;  // the node under which the next node is added
-  std::vector<std::unique_ptr<TreeNode[]>> node_blocks;
-  std::size_t nodes_left = 0;  // unused nodes at the end of the last block
+  // Raw storage, each node made only when it is taken: a block is not cleared first.
+  std::vector<std::unique_ptr<std::byte[]>> node_blocks;
+  TreeNode* node_free = nullptr;  // the next unused node of the last block
+  std::size_t nodes_left = 0;     // unused nodes at the end of the last block
   std::vector<std::unique_ptr<char[]>> text_blocks;
   char* text_free = nullptr;  // where the next copied text goes in the last block
   std::size_t text_left = 0;
