@@ -13,6 +13,10 @@
 
 #include "tree_storage.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace nametree {
 
 constexpr std::int32_t kTokenStartSize = 256;  // the token buffer doubles from here
@@ -332,13 +336,40 @@ bool in_text(const MarkupReader& r) {
 // before `p` must be neither a space nor the start of the text. `out` must have room
 // for every byte up to `stop`. Returns where the run ends.
 const char* copy_text_run(const char* p, const char* const stop, char* out) {
+#if defined(__SSE2__)
+  {
+    // Sixteen bytes a step where the processor has SSE2; the steps below finish the run.
+    const __m128i below_space = _mm_set1_epi8(0x1F);
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i angle_bit = _mm_set1_epi8(0x02);
+    const __m128i angle = _mm_set1_epi8('>');  // `<` too, once its 0x02 bit is set
+    unsigned space_before = 0;                 // the last byte of the previous step was a space
+    while (stop - p >= 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+      const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(bytes, below_space), bytes);
+      const __m128i angles = _mm_cmpeq_epi8(_mm_or_si128(bytes, angle_bit), angle);
+      const unsigned spaces =
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, space)));
+      const unsigned ends =
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, angles))) |
+          (spaces & ((spaces << 1) | space_before));
+      if (ends) return p + std::countr_zero(ends);
+      space_before = spaces >> 15;
+      p += 16;
+      out += 16;
+    }
+  }
+#endif
   if constexpr (std::endian::native == std::endian::little) {
     // Eight bytes a step. The lowest flagged byte of `ends` is always a true one, which
     // is all that is used; spaces are flagged exactly, to pair each with the one before.
     constexpr std::uint64_t kOnes = 0x0101010101010101;
     constexpr std::uint64_t kHighs = 0x8080808080808080;
     constexpr std::uint64_t kLows = 0x7F7F7F7F7F7F7F7F;
-    std::uint64_t space_before = 0;  // the last byte of the previous step was a space
+    // Whether the last byte of the previous step was a space (the byte before the run
+    // is not one).
+    std::uint64_t space_before = p[-1] == ' ' ? 0x80 : 0;
     while (stop - p >= 8) {
       std::uint64_t word;
       std::memcpy(&word, p, sizeof word);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tree_compare.h"
@@ -160,6 +161,39 @@ TEST(MarkupReader, FoldsWhiteSpaceAndKeepsTheLastTextRun) {
       {"hi <r/>", R"(="hi"(r))", ""},
       {"<r/>tail", R"((r))", ""},
   });
+}
+
+TEST(MarkupReader, FoldsWhiteSpaceAtEveryPlaceOfALongRun) {
+  // Long runs are scanned several bytes a step: each kind of byte that may end a run,
+  // or only look as if it might, at every place of the first steps.
+  const std::vector<std::pair<std::string, std::string>> breaks = {
+      {" ", " "},      {"  ", " "}, {"   ", " "},     {"\n", " "},
+      {" \n\t ", " "}, {"\r", " "}, {"\x01", "\x01"}, {"\xc3\xa9", "\xc3\xa9"},
+      {"?", "?"},      {"-", "-"}};
+  for (const auto& [inside, folded] : breaks) {
+    for (std::size_t before = 1; before <= 40; ++before) {
+      SCOPED_TRACE(testing::PrintToString(inside) + " after " + std::to_string(before));
+      const std::string head(before, 'a');
+      const std::string tail(40, 'b');
+      const std::string body = head + inside + tail;
+      // The same run as character data, as an attribute value and in a tag's name.
+      Outcome outcome = parse_every_way("<p v=\"" + body + "\">" + body + "</p>");
+      EXPECT_EQ(render(outcome), "(p=\"" + head + folded + tail + "\"(@v=\"" + body + "\"))");
+      EXPECT_EQ(outcome.err, "");
+      // A run that a piece cuts short: at every place of it.
+      const std::string input = "<p>" + body + "</p>";
+      const Outcome whole = parse_text(input);
+      for (std::size_t cut = 1; cut < input.size(); ++cut) {
+        ASSERT_EQ(outcome_difference(whole, parse_in_pieces(input, {cut, input.size()})), "")
+            << "cut at " << cut;
+      }
+      if (inside.find_first_of(" \n\r") == std::string::npos) {
+        outcome = parse_every_way("<" + body + "></" + body + ">");
+        EXPECT_EQ(render(outcome), "(" + body + ")");
+        EXPECT_EQ(outcome.err, "");
+      }
+    }
+  }
 }
 
 TEST(MarkupReader, KeepsEscapedQuotesInValues) {
