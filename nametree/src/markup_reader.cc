@@ -31,13 +31,16 @@ struct MarkupReader {
   std::int32_t token_capacity = 0;
   std::int32_t line = 1;
   std::int32_t column = 0;
-  bool in_tag = false;
-  bool in_attributes = false;
-  bool in_value = false;
-  bool in_comment = false;
+  // What is being read, as kInTag and the like; none of them: character data.
+  std::uint8_t mode = 0;
   bool spent = false;  // finished, or stopped by a fault
   Fault fault;
 };
+
+constexpr std::uint8_t kInTag = 1;         // a tag's name
+constexpr std::uint8_t kInAttributes = 2;  // a tag's attributes, after its name
+constexpr std::uint8_t kInValue = 4;       // an attribute's value, within its quotes
+constexpr std::uint8_t kInComment = 8;
 
 void ReaderRelease::operator()(MarkupReader* reader) const noexcept {
   delete reader;
@@ -220,13 +223,13 @@ bool feed_markup(MarkupReader& r, char c) {
     r.column = advance(r.column);
   }
 
-  if (r.in_comment) {
+  if (r.mode & kInComment) {
     // Only runs of `-` and `>` are kept, enough to see the closing `-->`.
     if (c == '>' || c == '-') {
       *r.token_position++ = c;
       const std::string_view t = token(r);
       if (t.size() >= 3 && t.substr(t.size() - 3) == "-->") {
-        r.in_comment = false;
+        r.mode &= static_cast<std::uint8_t>(~kInComment);
         empty_token(r);
       }
     } else {
@@ -235,11 +238,11 @@ bool feed_markup(MarkupReader& r, char c) {
     return true;
   }
 
-  if (r.in_value) {
+  if (r.mode & kInValue) {
     // A quote after a backslash stays in the value together with the backslash.
     if (c == '"' && !ends_with(r, '\\')) {
       if (!finish_attribute_value(r)) return false;
-      r.in_value = false;
+      r.mode &= static_cast<std::uint8_t>(~kInValue);
       empty_token(r);
       return true;
     }
@@ -249,8 +252,8 @@ bool feed_markup(MarkupReader& r, char c) {
 
   switch (c) {
     case '"':
-      if (!r.in_attributes) break;
-      r.in_value = true;
+      if (!(r.mode & kInAttributes)) break;
+      r.mode |= kInValue;
       return true;
 
     case '<':
@@ -260,27 +263,26 @@ bool feed_markup(MarkupReader& r, char c) {
       }
       // Only a tag name being read refuses a `<`: among the attributes it opens a child
       // element of the element still open.
-      if (r.in_tag) {
+      if (r.mode & kInTag) {
         report(r, FaultKind::kTagAlreadyOpened, "tag is already opened");
         return false;
       }
-      r.in_tag = true;
+      r.mode |= kInTag;
       return true;
 
     case '>':
-      if (!r.in_tag && !r.in_attributes) {
+      if (!(r.mode & (kInTag | kInAttributes))) {
         report(r, FaultKind::kTagNotYetOpened, "tag is not yet opened");
         return false;
       }
-      if (r.in_tag && !finish_tag_name(r)) return false;
-      if (r.in_attributes && ends_with(r, '/')) climb(*r.tree);
-      r.in_tag = false;
-      r.in_attributes = false;
+      if ((r.mode & kInTag) && !finish_tag_name(r)) return false;
+      if ((r.mode & kInAttributes) && ends_with(r, '/')) climb(*r.tree);
+      r.mode &= static_cast<std::uint8_t>(~(kInTag | kInAttributes));
       empty_token(r);
       return true;
 
     case '=':
-      if (!r.in_attributes) break;
+      if (!(r.mode & kInAttributes)) break;
       // The attribute node becomes current, so the value that follows lands on it.
       if (!add_child(r, token(r))) return false;
       empty_token(r);
@@ -290,10 +292,10 @@ bool feed_markup(MarkupReader& r, char c) {
     case '\t':
     case '\n':
     case '\r':
-      if (r.in_tag || r.in_attributes) {
-        if (r.in_tag && !finish_tag_name(r)) return false;
-        r.in_tag = false;
-        r.in_attributes = true;
+      if (r.mode & (kInTag | kInAttributes)) {
+        if ((r.mode & kInTag) && !finish_tag_name(r)) return false;
+        r.mode &= static_cast<std::uint8_t>(~kInTag);
+        r.mode |= kInAttributes;
         empty_token(r);
         return true;
       }
@@ -306,9 +308,9 @@ bool feed_markup(MarkupReader& r, char c) {
   }
 
   *r.token_position++ = c;
-  if (r.in_tag && token(r) == "!--") {
-    r.in_comment = true;
-    r.in_tag = false;
+  if ((r.mode & kInTag) && token(r) == "!--") {
+    r.mode |= kInComment;
+    r.mode &= static_cast<std::uint8_t>(~kInTag);
     empty_token(r);
   }
   return true;
@@ -318,7 +320,7 @@ bool feed_markup(MarkupReader& r, char c) {
 // counted, and so reports the position of the previous character.
 bool feed_one(MarkupReader& r, char c) {
   if (token_full(r) && !grow_token(r)) return false;
-  if (plain(c) && !r.in_comment) {
+  if (plain(c) && !(r.mode & kInComment)) {
     r.column = advance(r.column);
     *r.token_position++ = c;
     return true;
@@ -327,7 +329,7 @@ bool feed_one(MarkupReader& r, char c) {
 }
 
 bool in_text(const MarkupReader& r) {
-  return !(r.in_tag | r.in_attributes | r.in_value | r.in_comment);
+  return r.mode == 0;
 }
 
 // Copies a run of character data from [p, stop) to `out`, up to the first byte that may
@@ -517,7 +519,7 @@ bool feed_span(MarkupReader& r, const char* p, const char* const end) {
       }
       continue;
     }
-    if (r.in_value) {
+    if (r.mode & kInValue) {
       // Only a `"` ends a value: every other character joins it.
       char* out = r.token_position;
       const char* const stop = p + std::min(end - p, buffer_end - out);
@@ -535,14 +537,14 @@ bool feed_span(MarkupReader& r, const char* p, const char* const end) {
         ++p;
         r.column = advance(r.column);
         if (!finish_attribute_value(r)) return false;
-        r.in_value = false;
+        r.mode &= static_cast<std::uint8_t>(~kInValue);
         empty_token(r);
         continue;
       }
       if (!feed_one(r, *p++)) return false;
       continue;
     }
-    if (plain(*p) && !r.in_comment) {
+    if (plain(*p) && !(r.mode & kInComment)) {
       char* out = r.token_position;
       const char* const stop = p + std::min(end - p, buffer_end - out);
       const char* const run = p;
@@ -553,7 +555,7 @@ bool feed_span(MarkupReader& r, const char* p, const char* const end) {
       if (out == buffer_end && p != end && !grow_token(r)) return false;
       continue;
     }
-    if (r.in_attributes && !r.in_tag && !r.in_comment && r.token_position != buffer_end) {
+    if (r.mode == kInAttributes && r.token_position != buffer_end) {
       // Among the attributes, the commonest characters that are not plain, as
       // feed_markup takes them.
       const char c = *p;
@@ -571,7 +573,7 @@ bool feed_span(MarkupReader& r, const char* p, const char* const end) {
       if (c == '"') {
         ++p;
         r.column = advance(r.column);
-        r.in_value = true;
+        r.mode |= kInValue;
         continue;
       }
       if (c == '=') {
