@@ -507,14 +507,26 @@ const char* feed_text(MarkupReader& r, const char* p, const char* const end) {
 
 // Feeds every character of [p, end) in order, exactly as feed_one would one by one,
 // with the commonest cases kept in loops of their own: character data, attribute
-// values, and runs of characters that only join the token; and the white space, `=` and
-// `"` between attributes taken without a call.
+// values, and runs of characters that only join the token; and the `<` that ends
+// character data, the `>` or white space that ends a tag's name, and the white space,
+// `=` and `"` between attributes taken without a call.
 bool feed_span(MarkupReader& r, const char* p, const char* const end) {
   while (p != end) {
     char* const buffer_end = r.token_buffer.get() + r.token_capacity;
     if (in_text(r)) {
       if (r.token_position == buffer_end && !grow_token(r)) return false;
       p = feed_text(r, p, end);
+      if (p != end && *p == '<' && r.token_position != r.token_buffer.get() + r.token_capacity) {
+        // A tag opens, as feed_markup takes it: the text so far becomes the value.
+        ++p;
+        r.column = advance(r.column);
+        if (!token_empty(r)) {
+          if (!finish_text(r)) return false;
+          empty_token(r);
+        }
+        r.mode = kInTag;
+        continue;
+      }
       if (p != end && kTextEnd[static_cast<unsigned char>(*p)] && !feed_one(r, *p++)) {
         return false;
       }
@@ -553,7 +565,33 @@ bool feed_span(MarkupReader& r, const char* p, const char* const end) {
       out += p - run;
       r.token_position = out;
       r.column = advance(r.column, static_cast<std::uint32_t>(p - run));
-      if (out == buffer_end && p != end && !grow_token(r)) return false;
+      if (p == end) break;
+      if (out == buffer_end) {
+        if (!grow_token(r)) return false;
+        continue;
+      }
+      // What most often follows a tag's name, as feed_markup takes it: the end of the
+      // tag, or white space before its attributes.
+      if (r.mode != kInTag) continue;
+      const char c = *p;
+      if (c == '>') {
+        ++p;
+        r.column = advance(r.column);
+        if (!finish_tag_name(r)) return false;
+        r.mode = 0;
+        empty_token(r);
+      } else if (c == ' ' || c == '\n' || c == '\t' || c == '\r') {
+        ++p;
+        if (c == '\n') {
+          r.line = advance(r.line);
+          r.column = 0;
+        } else {
+          r.column = advance(r.column);
+        }
+        if (!finish_tag_name(r)) return false;
+        r.mode = kInAttributes;
+        empty_token(r);
+      }
       continue;
     }
     if (r.mode == kInAttributes && r.token_position != buffer_end) {
