@@ -80,6 +80,17 @@ constexpr std::int32_t advance(std::int32_t number, std::uint32_t by = 1) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + by);
 }
 
+// Counts one character read: after a newline the line goes on and the column returns
+// to 0; any other character moves the column on.
+constexpr void count_position(std::int32_t& line, std::int32_t& column, char c) {
+  if (c == '\n') {
+    line = advance(line);
+    column = 0;
+  } else {
+    column = advance(column);
+  }
+}
+
 std::string_view token(const MarkupReader& r) {
   const char* start = r.token_buffer.get();
   return {start, static_cast<std::size_t>(r.token_position - start)};
@@ -216,12 +227,7 @@ bool token_full(const MarkupReader& r) {
 bool feed_markup(MarkupReader& r, char c) {
   // The position is counted before the character is read, so a fault names the
   // character that caused it.
-  if (c == '\n') {
-    r.line = advance(r.line);
-    r.column = 0;
-  } else {
-    r.column = advance(r.column);
-  }
+  count_position(r.line, r.column, c);
 
   if (r.mode & kInComment) {
     // Only runs of `-` and `>` are kept, enough to see the closing `-->`.
@@ -452,12 +458,7 @@ const char* copy_value_run(MarkupReader& r, const char* p, const char* const sto
   std::int32_t line = r.line;
   std::int32_t column = r.column;
   for (; p != stop && *p != '"'; ++p) {
-    if (*p == '\n') {
-      line = advance(line);
-      column = 0;
-    } else {
-      column = advance(column);
-    }
+    count_position(line, column, *p);
     *out++ = *p;
   }
   r.line = line;
@@ -478,12 +479,7 @@ const char* feed_text(MarkupReader& r, const char* p, const char* const end) {
     const unsigned char c = static_cast<unsigned char>(*p);
     if (kTextEnd[c]) break;
     if (kBlank[c]) {
-      if (c == '\n') {
-        line = advance(line);
-        column = 0;
-      } else {
-        column = advance(column);
-      }
+      count_position(line, column, static_cast<char>(c));
       if (out != start && out[-1] != ' ') *out++ = ' ';
       // The token now is empty or ends with a space: spaces that follow only count.
       const char* const after = ++p;
@@ -582,12 +578,7 @@ bool feed_span(MarkupReader& r, const char* p, const char* const end) {
         empty_token(r);
       } else if (c == ' ' || c == '\n' || c == '\t' || c == '\r') {
         ++p;
-        if (c == '\n') {
-          r.line = advance(r.line);
-          r.column = 0;
-        } else {
-          r.column = advance(r.column);
-        }
+        count_position(r.line, r.column, c);
         if (!finish_tag_name(r)) return false;
         r.mode = kInAttributes;
         empty_token(r);
@@ -600,12 +591,7 @@ bool feed_span(MarkupReader& r, const char* p, const char* const end) {
       const char c = *p;
       if (c == ' ' || c == '\n' || c == '\t' || c == '\r') {
         ++p;
-        if (c == '\n') {
-          r.line = advance(r.line);
-          r.column = 0;
-        } else {
-          r.column = advance(r.column);
-        }
+        count_position(r.line, r.column, c);
         empty_token(r);
         continue;
       }
