@@ -126,6 +126,22 @@ struct Agent {
   }
 };
 
+// Starts snmpd on the configuration in dir/snmpd.conf, with its log, state and (empty)
+// MIB folder inside `dir`, so that nothing of the machine's own agent setup is read.
+bool start_agent(Agent& agent, const std::string& snmpd, const ScratchDir& dir) {
+  return agent.start({snmpd, "-f", "-C", "-c", dir.path + "/snmpd.conf", "-Lf",
+                      dir.path + "/snmpd.log", "-M", dir.path + "/mibs", "-m", ""},
+                     {"SNMP_PERSISTENT_DIR=" + dir.path + "/agent-state"}, dir.path + "/snmpd.out");
+}
+
+// snmpwalk and snmpset read no configuration and keep no state outside `dir`.
+RunOptions client_options(const ScratchDir& dir) {
+  RunOptions client;
+  client.env = {"SNMPCONFPATH=" + dir.path + "/client-conf",
+                "SNMP_PERSISTENT_DIR=" + dir.path + "/client-state"};
+  return client;
+}
+
 struct AgentRow {
   std::map<int, std::string> values;  // by column number
 };
@@ -204,14 +220,9 @@ TEST(SnmpdLive, ReportMatchesTheAgentsInterfaceTable) {
   dir.write("snmpd.conf", config);
 
   Agent agent;
-  ASSERT_TRUE(agent.start({snmpd, "-f", "-C", "-c", dir.path + "/snmpd.conf", "-Lf",
-                           dir.path + "/snmpd.log", "-M", dir.path + "/mibs", "-m", ""},
-                          {"SNMP_PERSISTENT_DIR=" + dir.path + "/agent-state"},
-                          dir.path + "/snmpd.out"));
+  ASSERT_TRUE(start_agent(agent, snmpd, dir));
 
-  RunOptions client;
-  client.env = {"SNMPCONFPATH=" + dir.path + "/client-conf",
-                "SNMP_PERSISTENT_DIR=" + dir.path + "/client-state"};
+  const RunOptions client = client_options(dir);
   auto walk = [&](const std::vector<std::string>& options) {
     std::vector<std::string> argv = {snmpwalk,           "-v2c", "-c", "public", "-m", "", "-M",
                                      dir.path + "/mibs", "-t",   "1",  "-r",     "1"};
@@ -353,13 +364,8 @@ TEST(SnmpdLive, ValuesOverSeveralLinesAreOneValue) {
   dir.write("snmpd.conf", config);
 
   Agent agent;
-  ASSERT_TRUE(agent.start({snmpd, "-f", "-C", "-c", dir.path + "/snmpd.conf", "-Lf",
-                           dir.path + "/snmpd.log", "-M", dir.path + "/mibs", "-m", ""},
-                          {"SNMP_PERSISTENT_DIR=" + dir.path + "/agent-state"},
-                          dir.path + "/snmpd.out"));
-  RunOptions client;
-  client.env = {"SNMPCONFPATH=" + dir.path + "/client-conf",
-                "SNMP_PERSISTENT_DIR=" + dir.path + "/client-state"};
+  ASSERT_TRUE(start_agent(agent, snmpd, dir));
+  const RunOptions client = client_options(dir);
   const std::string target = "udp:127.0.0.1:" + std::to_string(port);
   std::vector<std::string> set = {
       snmpset, "-v2c", "-c", "private", "-m",  "", "-M", dir.path + "/mibs",
