@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "nametree/export.h"
+
 namespace nametree {
 
 enum class FaultKind : std::uint8_t {
@@ -21,7 +23,7 @@ enum class FaultKind : std::uint8_t {
 };
 
 // A short stable name for each kind ("not-properly-paired"), for logs and tests.
-const char* fault_kind_name(FaultKind kind);
+NAMETREE_API const char* fault_kind_name(FaultKind kind);
 
 struct Fault {
   FaultKind kind = FaultKind::kNone;

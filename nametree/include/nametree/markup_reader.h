@@ -11,6 +11,7 @@
 #include <memory>
 #include <string_view>
 
+#include "nametree/export.h"
 #include "nametree/fault.h"
 #include "nametree/name_tree.h"
 
@@ -24,32 +25,32 @@ struct ParseResult {
 
 // Reads a whole text. An empty text gives no tree, fault kNoInput and no message.
 // When `err` is given, a fault's message is written to it.
-ParseResult markup_parse_text(std::string_view text, FILE* err = nullptr);
+NAMETREE_API ParseResult markup_parse_text(std::string_view text, FILE* err = nullptr);
 
 // Reads a stream to its end, in pieces of at most 255 characters that end at each
 // newline; a NUL byte ends the piece it is read in. An empty stream gives a bare root.
 // A stream that cannot be read to its end gives kReadError; a missing stream gives no
 // tree and no message, like an empty text.
-ParseResult markup_parse_stream(FILE* stream, FILE* err = nullptr);
+NAMETREE_API ParseResult markup_parse_stream(FILE* stream, FILE* err = nullptr);
 
 struct MarkupReader;  // a read in progress: the tree so far and the reader's state
 
 struct ReaderRelease {
-  void operator()(MarkupReader* reader) const noexcept;
+  NAMETREE_API void operator()(MarkupReader* reader) const noexcept;
 };
 using ReaderPtr = std::unique_ptr<MarkupReader, ReaderRelease>;
 
 // Starts a read in pieces. Returns none when memory runs out, after writing
 // "No more memory\n" to `err` when given.
-ReaderPtr markup_reader_create(FILE* err = nullptr);
+NAMETREE_API ReaderPtr markup_reader_create(FILE* err = nullptr);
 
 // Feeds the next piece, of any size. Returns false once a fault has been found; further
 // pieces are then ignored and markup_finish gives the fault.
-bool markup_feed(MarkupReader& reader, std::string_view piece);
+NAMETREE_API bool markup_feed(MarkupReader& reader, std::string_view piece);
 
 // Ends the read: the tree, or the fault that ended it ("Incomplete xml\n" when elements
 // are left open). Text after the last tag, and a tag, value or comment left open, are
 // dropped without a fault. The reader is spent afterwards.
-ParseResult markup_finish(MarkupReader& reader);
+NAMETREE_API ParseResult markup_finish(MarkupReader& reader);
 
 }  // namespace nametree

@@ -18,61 +18,64 @@
 #include <optional>
 #include <string_view>
 
+#include "nametree/export.h"
+
 namespace nametree {
 
 struct NameTree;  // the tree object; its layout is the library's own
 struct TreeNode;  // one node of a tree
 
 struct TreeRelease {
-  void operator()(NameTree* tree) const noexcept;
+  NAMETREE_API void operator()(NameTree* tree) const noexcept;
 };
 // The owner of a tree: releasing it releases every node, name and value.
 using TreePtr = std::unique_ptr<NameTree, TreeRelease>;
 
 // Creates a tree holding only its root, which has the empty name and is current.
 // Returns none when memory runs out.
-TreePtr tree_create();
+NAMETREE_API TreePtr tree_create();
 
 // Releases a tree; accepts none.
-void tree_destroy(TreePtr tree);
+NAMETREE_API void tree_destroy(TreePtr tree);
 
-TreeNode& tree_root(NameTree& tree);
-const TreeNode& tree_root(const NameTree& tree);
+NAMETREE_API TreeNode& tree_root(NameTree& tree);
+NAMETREE_API const TreeNode& tree_root(const NameTree& tree);
 
 // The node under which the next node is added.
-TreeNode& tree_current(NameTree& tree);
+NAMETREE_API TreeNode& tree_current(NameTree& tree);
 // `node` must belong to `tree`.
-void tree_set_current(NameTree& tree, TreeNode& node);
+NAMETREE_API void tree_set_current(NameTree& tree, TreeNode& node);
 
 // Adds a node named `name` as the last child of the current node and makes it current.
 // Among its siblings a name used once keeps occurrence 0; a repeated name numbers its
 // holders 1, 2, 3 ... in order of arrival. Returns false only when memory runs out; the
 // tree is then unchanged, the current node included.
-bool tree_add_child(NameTree& tree, std::string_view name);
+NAMETREE_API bool tree_add_child(NameTree& tree, std::string_view name);
 
 // Gives `node` a copy of `value`, replacing any value it had. Returns false only when
 // memory runs out; the node then keeps its old value.
-bool tree_set_value(NameTree& tree, TreeNode& node, std::string_view value);
+NAMETREE_API bool tree_set_value(NameTree& tree, TreeNode& node, std::string_view value);
 
 // Marks `node` as made from a markup attribute, or clears the mark.
-void node_set_attribute_mark(TreeNode& node, bool mark);
+NAMETREE_API void node_set_attribute_mark(TreeNode& node, bool mark);
 
 // Reading a node. The parent is none only for the root; children come in insertion order.
 // Nodes hold no link back to their previous sibling, and only the last child of a parent
 // links to it: node_parent walks the siblings after the node (one step for the last
 // child, as on the way back up a walk through the tree), and node_last_child walks the
 // children.
-const TreeNode* node_parent(const TreeNode& node);
-TreeNode* node_parent(TreeNode& node);
-const TreeNode* node_first_child(const TreeNode& node);
-const TreeNode* node_last_child(const TreeNode& node);
-const TreeNode* node_next_sibling(const TreeNode& node);
-std::string_view node_name(const TreeNode& node);
-std::optional<std::string_view> node_value(const TreeNode& node);  // none until one is set
-bool node_is_attribute(const TreeNode& node);                      // made from a markup attribute
+NAMETREE_API const TreeNode* node_parent(const TreeNode& node);
+NAMETREE_API TreeNode* node_parent(TreeNode& node);
+NAMETREE_API const TreeNode* node_first_child(const TreeNode& node);
+NAMETREE_API const TreeNode* node_last_child(const TreeNode& node);
+NAMETREE_API const TreeNode* node_next_sibling(const TreeNode& node);
+NAMETREE_API std::string_view node_name(const TreeNode& node);
+NAMETREE_API std::optional<std::string_view> node_value(
+    const TreeNode& node);                                  // none until one is set
+NAMETREE_API bool node_is_attribute(const TreeNode& node);  // made from a markup attribute
 // 0 while no sibling has the same name; otherwise the node's number among its
 // same-named siblings, counting from 1.
-std::int32_t node_occurrence(const TreeNode& node);
+NAMETREE_API std::int32_t node_occurrence(const TreeNode& node);
 
 // The children of a node in order, for a range-for loop.
 struct ChildIterator {
