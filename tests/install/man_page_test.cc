@@ -382,6 +382,7 @@ TEST(Install, PutsProgramsLibraryAndPagesInPlace) {
            "share/man/man1/iftable-json.1.gz", "share/man/man3/nametree.3.gz",
            "include/nametree/name_tree.h", "include/nametree/markup_reader.h",
            "include/nametree/fault.h", lib + "/libnametree.a", lib + "/pkgconfig/nametree.pc",
+           "share/doc/rule-tools/copyright", "share/doc/libnametree-dev/copyright",
            lib + "/cmake/NameTree/NameTreeConfig.cmake",
            lib + "/cmake/NameTree/NameTreeConfigVersion.cmake",
            lib + "/cmake/NameTree/NameTreeTargets.cmake"}) {
