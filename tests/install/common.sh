@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154
 # Sourced by package-test and library-test: reporting, lintian, and building against an
 # installed nametree as its users do. The sourcing script sets test_name, source_dir and
 # scratch (a folder it removes at exit).
