@@ -1,13 +1,17 @@
 // Builds and releases one tree from a markup file, once, so that its wall time and peak
 // memory can be measured from outside (bench/markup-vs-xmllint runs it under
-// run_measured). The readers:
+// run_measured): the file is read, the tree built and released, and nothing else. The
+// readers, each with its default options:
 //   text     the markup reader's whole-text entry, reading the file into memory first
 //   stream   the markup reader's stream entry on the open file
-//   pugixml  pugixml's load_file (only where the build found pugixml, a benchmark-only
-//            dependency: Debian libpugixml-dev)
+//   pugixml  pugixml's load_file with parse_default (only where the build found pugixml,
+//            a benchmark-only dependency: Debian libpugixml-dev)
 //
-// usage: markup_load text|stream|pugixml <file>
-// Prints the number of nodes (elements and attributes) on standard output.
+// usage: markup_load text|stream|pugixml <file> [walk]
+// With `walk`, the built tree is also walked once in document order, every element and
+// attribute counted, before it is released; standard output then gets one line:
+// "<elements and attributes> <seconds the walk took>".
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -56,7 +60,9 @@ std::unique_ptr<char[]> read_file(const char* path, std::size_t& size) {
 }
 
 #ifdef HAVE_PUGIXML
-std::size_t count_nodes(const pugi::xml_node& top) {
+// pugixml keeps character data in nodes of their own, which the walk steps over.
+std::size_t count_nodes(const pugi::xml_document& document) {
+  const pugi::xml_node top = document;
   std::size_t count = 0;
   for (pugi::xml_node node = top.first_child(); node;) {
     if (node.type() == pugi::node_element) {
@@ -74,16 +80,25 @@ std::size_t count_nodes(const pugi::xml_node& top) {
 }
 #endif
 
+// Walks the tree, counting its elements and attributes; prints the count and the time.
+template <typename Tree>
+void walk(const Tree& tree) {
+  const auto start = std::chrono::steady_clock::now();
+  const std::size_t nodes = count_nodes(tree);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  std::printf("%zu %.4f\n", nodes, took.count());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fputs("usage: markup_load text|stream|pugixml <file>\n", stderr);
+  if ((argc != 3 && argc != 4) || (argc == 4 && std::string_view(argv[3]) != "walk")) {
+    std::fputs("usage: markup_load text|stream|pugixml <file> [walk]\n", stderr);
     return 2;
   }
   const std::string_view reader = argv[1];
   const char* path = argv[2];
-  std::size_t nodes = 0;
+  const bool walked = argc == 4;
   if (reader == "text" || reader == "stream") {
     nametree::ParseResult result;
     if (reader == "text") {
@@ -104,7 +119,7 @@ int main(int argc, char** argv) {
       std::fclose(in);
     }
     if (!result.tree) return 1;
-    nodes = count_nodes(*result.tree);
+    if (walked) walk(*result.tree);
   } else if (reader == "pugixml") {
 #ifdef HAVE_PUGIXML
     pugi::xml_document document;
@@ -113,7 +128,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "pugixml: %s\n", parsed.description());
       return 1;
     }
-    nodes = count_nodes(document);
+    if (walked) walk(document);
 #else
     std::fputs("built without pugixml (Debian package libpugixml-dev)\n", stderr);
     return 3;
@@ -122,6 +137,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "unknown reader %s\n", argv[1]);
     return 2;
   }
-  std::printf("%zu\n", nodes);
   return 0;
 }

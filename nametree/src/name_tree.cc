@@ -1,5 +1,8 @@
 // The name tree store: creation, adding nodes with occurrence numbering, values, reading
 // and release.
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -7,7 +10,47 @@
 
 namespace nametree {
 
+void BlockRelease::operator()(std::byte* block) const noexcept {
+  if (mapped_size > 0) {
+    munmap(block, mapped_size);
+  } else {
+    delete[] block;
+  }
+}
+
 namespace {
+
+// The size of the growing block that follows one of `size` bytes: twice as large, up to
+// kMaxBlockSize.
+std::size_t following_block_size(std::size_t size) {
+  return std::max(size, std::min(size * 2, kMaxBlockSize));
+}
+
+// A block of at least `size` bytes, not cleared; none when memory runs out. `size` is
+// raised to all that the block holds. From kMappedBlockSize on, the block is mapped on its
+// own in whole huge pages, starting on a huge-page boundary (the mapping is made a huge
+// page longer, and trimmed), and huge pages are asked for: where the kernel gives them, a
+// page fault then brings in 2 MiB instead of 4 KiB.
+StorageBlock make_block(std::size_t& size) {
+  if (size < kMappedBlockSize) return StorageBlock(new (std::nothrow) std::byte[size]);
+  if (size > SIZE_MAX - 2 * kMappedBlockSize) return nullptr;
+  size = (size + kMappedBlockSize - 1) / kMappedBlockSize * kMappedBlockSize;
+  const std::size_t span = size + kMappedBlockSize;
+  void* const mapped =
+      mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+  const std::uintptr_t aligned = (start + kMappedBlockSize - 1) & ~(kMappedBlockSize - 1);
+  if (aligned > start) munmap(mapped, aligned - start);
+  if (start + span > aligned + size) {
+    munmap(reinterpret_cast<void*>(aligned + size), start + span - (aligned + size));
+  }
+  auto* const block = reinterpret_cast<std::byte*>(aligned);
+#ifdef MADV_HUGEPAGE
+  madvise(block, size, MADV_HUGEPAGE);  // advice: where refused, small pages serve as well
+#endif
+  return StorageBlock(block, BlockRelease{size});
+}
 
 // Where empty values point: a value can be empty and still be there.
 char kEmptyValue[1] = "";
@@ -15,7 +58,7 @@ char kEmptyValue[1] = "";
 // Copies `size` bytes into the tree's text blocks, `before` bytes after the start of the
 // room taken, and returns where they are. Returns none when memory runs out.
 char* store_bytes(NameTree& tree, const char* bytes, std::size_t size, std::size_t before) {
-  if (before == 0 && size <= tree.text_left && size <= kTextBlockSize / 4) {
+  if (before == 0 && size <= tree.text_left && size <= kLongText) {
     // The common case: a value that fits in the block being filled.
     char* const place = tree.text_free;
     tree.text_free += size;
@@ -33,14 +76,21 @@ char* store_bytes(NameTree& tree, const char* bytes, std::size_t size, std::size
     tree.text_left -= skipped;
   }
   try {
-    if (need > kTextBlockSize / 4) {
-      tree.text_blocks.push_back(std::make_unique_for_overwrite<char[]>(need));
-      place = tree.text_blocks.back().get();  // the block being filled stays as it is
+    if (need > kLongText) {
+      // A block of its own, from the heap; the block being filled stays as it is.
+      StorageBlock own(new (std::nothrow) std::byte[need]);
+      if (!own) return nullptr;
+      tree.text_blocks.push_back(std::move(own));
+      place = reinterpret_cast<char*>(tree.text_blocks.back().get());
     } else {
       if (tree.text_left < need) {
-        tree.text_blocks.push_back(std::make_unique_for_overwrite<char[]>(kTextBlockSize));
-        tree.text_free = tree.text_blocks.back().get();
-        tree.text_left = kTextBlockSize;
+        std::size_t block_size = tree.next_text_block;
+        StorageBlock block = make_block(block_size);
+        if (!block) return nullptr;
+        tree.text_blocks.push_back(std::move(block));
+        tree.next_text_block = following_block_size(tree.next_text_block);
+        tree.text_free = reinterpret_cast<char*>(tree.text_blocks.back().get());
+        tree.text_left = block_size;
       }
       place = tree.text_free;
       tree.text_free += need;
@@ -165,13 +215,17 @@ void make_wide(NameTree& tree, TreeNode* parent, TreeNode* last) {
 static_assert(alignof(TreeNode) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__,
               "a block's raw storage is aligned for nodes");
 
-// Room for one more node at the end of the last block. May throw std::bad_alloc.
+// Room for one more node at the end of the last block; none when memory runs out. May
+// throw std::bad_alloc.
 TreeNode* next_free_node(NameTree& tree) {
   if (tree.nodes_left == 0) {
-    tree.node_blocks.push_back(
-        std::make_unique_for_overwrite<std::byte[]>(kNodeBlockSize * sizeof(TreeNode)));
+    std::size_t block_size = tree.next_node_block;
+    StorageBlock block = make_block(block_size);
+    if (!block) return nullptr;
+    tree.node_blocks.push_back(std::move(block));
+    tree.next_node_block = following_block_size(tree.next_node_block);
     tree.node_free = reinterpret_cast<TreeNode*>(tree.node_blocks.back().get());
-    tree.nodes_left = kNodeBlockSize;
+    tree.nodes_left = block_size / sizeof(TreeNode);
   }
   return tree.node_free;
 }
@@ -216,6 +270,7 @@ bool tree_add_child(NameTree& tree, std::string_view name) {
   TreeNode* same = nullptr;  // its last child named `name`
   try {
     node = next_free_node(tree);
+    if (!node) return false;
     const char* stored = intern_name(tree, name);
     if (!stored) return false;
     if (parent && !parent->wide()) {

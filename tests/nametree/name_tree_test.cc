@@ -131,6 +131,46 @@ TEST(NameTree, KeepsNamesAndValuesOfAnySize) {
   EXPECT_EQ(i, texts.size());
 }
 
+// A large tree fills many blocks, the later ones mapped on their own: every node must keep
+// its name, value and place, whatever block it and its texts landed in.
+TEST(NameTree, KeepsEveryNodeAcrossGrowingBlocks) {
+  constexpr int kGroups = 4000;
+  constexpr int kPerGroup = 100;  // 400,000 nodes: some 16 MB of nodes and 15 MB of values
+  const auto value_of = [](int group, int i) {
+    std::string value = std::to_string(group * kPerGroup + i);
+    value.resize(value.size() + static_cast<std::size_t>((group + i) % 64), '.');
+    if (i == 50 && group % 1000 == 999) value.resize(3 << 20, 'L');  // a block of its own
+    return value;
+  };
+  TreePtr tree = tree_create();
+  for (int group = 0; group < kGroups; ++group) {
+    add_to_root(*tree, "group");
+    TreeNode& parent = tree_current(*tree);
+    for (int i = 0; i < kPerGroup; ++i) {
+      tree_set_current(*tree, parent);
+      ASSERT_TRUE(tree_add_child(*tree, i % 3 ? "n" : "m"));
+      ASSERT_TRUE(tree_set_value(*tree, tree_current(*tree), value_of(group, i)));
+    }
+  }
+  int group = 0;
+  for (const TreeNode& parent : node_children(tree_root(*tree))) {
+    ASSERT_LT(group, kGroups);
+    ASSERT_EQ(node_occurrence(parent), group + 1);
+    int i = 0;
+    for (const TreeNode& child : node_children(parent)) {
+      ASSERT_EQ(node_name(child), i % 3 ? "n" : "m");
+      ASSERT_EQ(node_value(child), value_of(group, i)) << group << ' ' << i;
+      if (i % 25 == 0) {
+        ASSERT_EQ(node_parent(child), &parent);
+      }
+      ++i;
+    }
+    ASSERT_EQ(i, kPerGroup);
+    ++group;
+  }
+  EXPECT_EQ(group, kGroups);
+}
+
 TEST(NameTree, DestroyAcceptsNone) {
   tree_destroy(nullptr);
 }
