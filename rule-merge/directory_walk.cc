@@ -201,8 +201,10 @@ int open_file(DirectoryWalk& walk, const std::string& name) {
 // True for the output file's own name, or a leftover of its temporary files, in the
 // output's directory: another run's output may be there, and it is never merged.
 bool is_output_place(const DirectoryWalk& walk, std::string_view name) {
-  return walk.skip.directory && same_file(*walk.skip.directory, walk.stack.back().identity) &&
-         (name == walk.skip.name || is_temporary_name(name, walk.skip.name));
+  return std::any_of(walk.skip.places.begin(), walk.skip.places.end(), [&](const FilePlace& place) {
+    return same_file(place.directory, walk.stack.back().identity) &&
+           (name == place.name || is_temporary_name(name, place.name));
+  });
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,13 +17,18 @@ struct FileIdentity {
   ino_t inode = 0;
 };
 
+// An entry of a directory, by the directory's identity and the entry's name.
+struct FilePlace {
+  FileIdentity directory;
+  std::string name;
+};
+
 // What the walk passes over without a word: the program's own output.
 struct WalkSkip {
   std::vector<FileIdentity> files;  // regular files, by identity
-  // By place: in the directory `directory`, the entry `name`, and the leftovers of
-  // the named temporary files made for it, `.<name>.` and six letters or digits.
-  std::optional<FileIdentity> directory;
-  std::string name;
+  // By place: the entries named, and the leftovers of the named temporary files made
+  // for them, `.<name>.` and six letters or digits, beside them.
+  std::vector<FilePlace> places;
 };
 
 struct DirectoryWalk;

@@ -195,8 +195,14 @@ bool replacement_skip(const ReplacementFile& file, WalkSkip& skip) {
   if (!file_identity(fileno(file.stream), identity)) return false;
   skip.files.push_back(identity);
   if (!file_identity(file.directory_fd, identity)) return false;
-  skip.directory = identity;
-  skip.name = file.name;
+  skip.places.push_back({identity, file.name});
+  // A link named as the output leads to the output too, whatever it replaced.
+  if (file.target != file.destination) {
+    std::string directory = directory_of(file.target);
+    struct stat st;
+    if (stat(directory.c_str(), &st) != 0) return false;
+    skip.places.push_back({{st.st_dev, st.st_ino}, file.target.substr(file.target.rfind('/') + 1)});
+  }
   return true;
 }
 

@@ -41,8 +41,8 @@ using ReplacementFilePtr = std::unique_ptr<ReplacementFile, ReplacementFileDelet
 ReplacementFilePtr create_replacement(std::string_view target, FILE* err, bool unnamed = true);
 
 // What the walk must pass over: the temporary file and the target when it exists, by
-// identity, and the destination's place with its temporary files' leftovers. False when
-// the temporary file's identity cannot be had.
+// identity, and the places of the destination (with its temporary files' leftovers)
+// and of the target. False when an identity cannot be had.
 bool replacement_skip(const ReplacementFile& file, WalkSkip& skip);
 
 // Writes out what the stream still holds. On failure writes "failed to write <target>"

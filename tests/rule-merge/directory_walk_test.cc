@@ -124,7 +124,7 @@ TEST(DirectoryWalk, SkipsTheFilesItIsTold) {
   ASSERT_TRUE(regular_file_identity(fd, own));
   close(fd);
   ASSERT_EQ(symlink("own", (dir.path + "/tmp/own-link").c_str()), 0);
-  Walked w = walk(dir, "", {}, WalkSkip{{own}, std::nullopt, ""});
+  Walked w = walk(dir, "", {}, WalkSkip{{own}, {}});
   EXPECT_EQ(w.paths, (std::vector<std::string>{"tmp/a", "tmp/z"}));
   EXPECT_EQ(w.messages, "");
   EXPECT_TRUE(w.complete);
@@ -140,7 +140,7 @@ TEST(DirectoryWalk, SkipsTheOutputsPlaceAndItsLeftovers) {
   }
   struct stat st;
   ASSERT_EQ(stat((dir.path + "/tmp").c_str(), &st), 0);
-  Walked w = walk(dir, "", {}, WalkSkip{{}, FileIdentity{st.st_dev, st.st_ino}, "out.json"});
+  Walked w = walk(dir, "", {}, WalkSkip{{}, {{FileIdentity{st.st_dev, st.st_ino}, "out.json"}}});
   EXPECT_EQ(w.paths, (std::vector<std::string>{"tmp/.out.json.AbC12", "tmp/.out.json.AbC12-",
                                                "tmp/out.json2", "tmp/sub/out.json"}));
   EXPECT_TRUE(w.complete);
