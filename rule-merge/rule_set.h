@@ -27,8 +27,8 @@ void hash_more(RawHasher& hasher, std::string_view piece);
 RawHash hash_result(const RawHasher& hasher);
 RawHash hash_raw(std::string_view text);
 
-// An open-addressing table of hashes that doubles when half full: sixteen to
-// thirty-two bytes a rule.
+// An open-addressing table of hashes that doubles when more than half full: 32 to 64
+// bytes a rule.
 struct RuleSet {
   std::vector<RawHash> slots;
   std::size_t count = 0;
