@@ -6,7 +6,7 @@
 #include "message_text.h"
 
 const char kHelpText[] =
-    "usage: rule-merge [-o file] [--] [document]\n"
+    "usage: rule-merge [-n] [-o file] [--] [document]\n"
     "       rule-merge -h | --help | --version\n"
     "\n"
     "Checks the JSON configuration document (default: {\"enabled\":false,\"rule\":[]})\n"

@@ -469,7 +469,7 @@ TEST(RuleMergeCli, HelpAndVersion) {
     ProcessResult r = rule_merge(dir, {option});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_TRUE(r.out.starts_with("usage: rule-merge [-o file] [--] [document]\n")) << r.out;
+    EXPECT_TRUE(r.out.starts_with("usage: rule-merge [-n] [-o file] [--] [document]\n")) << r.out;
   }
   expect_result(rule_merge(dir, {"--version"}), "rule-merge " RULE_TOOLS_VERSION "\n", "", 0);
   // Options may follow the document.
