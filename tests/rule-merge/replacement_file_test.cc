@@ -1,5 +1,5 @@
-// Tests for the replacement file: it has no name while it is written, and the named
-// temporary file of a file system without O_TMPFILE goes when a signal ends the run.
+// Tests for the replacement file: the named temporary file of a file system without
+// O_TMPFILE goes when a signal ends the run.
 #include "replacement_file.h"
 
 #include <gtest/gtest.h>
@@ -21,18 +21,6 @@ std::vector<std::string> listing(const std::string& path) {
     names.push_back(entry.path().filename().string());
   }
   return names;
-}
-
-TEST(ReplacementFile, HasNoNameUntilItIsComplete) {
-  ScratchDir dir;
-  ReplacementFilePtr file = create_replacement(dir.path + "/out.json", stderr);
-  ASSERT_TRUE(file);
-  if (!file->temporary.empty()) GTEST_SKIP() << "this file system refuses O_TMPFILE";
-  std::fputs("{}", file->stream);
-  ASSERT_TRUE(flush_replacement(*file, stderr));
-  EXPECT_TRUE(listing(dir.path).empty());
-  ASSERT_TRUE(commit_replacement(*file, stderr));
-  EXPECT_EQ(listing(dir.path), std::vector<std::string>{"out.json"});
 }
 
 TEST(ReplacementFile, SignalsRemoveTheNamedTemporaryFile) {
