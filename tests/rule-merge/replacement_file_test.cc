@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,18 @@ std::vector<std::string> listing(const std::string& path) {
     names.push_back(entry.path().filename().string());
   }
   return names;
+}
+
+TEST(ReplacementFile, NamedTemporaryFileTakesTheTargetsPlace) {
+  ScratchDir dir;
+  dir.write("out.json", "old");
+  ReplacementFilePtr file = create_replacement(dir.path + "/out.json", stderr, false);
+  ASSERT_TRUE(file);
+  std::fputs("new", file->stream);
+  ASSERT_TRUE(commit_replacement(*file, stderr));
+  EXPECT_EQ(listing(dir.path), std::vector<std::string>{"out.json"});
+  std::ifstream in(dir.path + "/out.json");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new");
 }
 
 TEST(ReplacementFile, SignalsRemoveTheNamedTemporaryFile) {
