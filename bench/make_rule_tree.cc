@@ -2,7 +2,8 @@
 // comment headers, section titles, commented-out rules, blank lines between rules,
 // quoted and backslash-escaped contents, hex bytes and the odd very long line.
 //
-// usage: make_rule_tree <directory> <megabytes>
+// usage: make_rule_tree <directory> <megabytes> [files]
+// Without a number of files, each file holds about 4 MB.
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -49,12 +50,14 @@ std::string rule(std::mt19937& random, unsigned sid) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fputs("usage: make_rule_tree <directory> <megabytes>\n", stderr);
+  if (argc != 3 && argc != 4) {
+    std::fputs("usage: make_rule_tree <directory> <megabytes> [files]\n", stderr);
     return 2;
   }
   std::string directory = argv[1];
   long long target = std::atoll(argv[2]) * 1000000LL;
+  long long files = argc == 4 ? std::atoll(argv[3]) : 0;
+  std::size_t file_size = files > 0 ? static_cast<std::size_t>(target / files) : 4000000;
   std::mt19937 random(42);
   long long written = 0;
   unsigned sid = 2000000;
@@ -70,7 +73,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 30; ++i)
       text += "# Copyright (c) Example Threats; licence header line " + std::to_string(i) + "\n";
     text += "#\n\n";
-    while (text.size() < 4000000) {
+    while (text.size() < file_size) {
       switch (random() % 10) {
         case 0:
           text += "# " + std::string(kProtocols[random() % 7]) + " section\n";

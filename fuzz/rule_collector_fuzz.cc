@@ -4,12 +4,14 @@
 // line is everything but its final newline or space; its name is the comment line right
 // above it, less the `#` and the blanks after it, unless that name escaped is longer
 // than 999 characters. When reading fails part-way, exactly the rules of the lines read
-// up to their newline are written.
+// up to their newline are written. With --new-only's set, each raw text is written once,
+// the first time it comes.
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <set>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -147,6 +149,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   expect(json_valid(R"({"rule":[{"name":"a"})" + later + "]}"), "later rules read as JSON", later);
 
   expect_same_rules(written_rules(first), expected_rules(file), first);
+
+  {
+    Capture out;
+    RuleWriter writer = make_rule_writer(out.file, false);
+    RuleSet seen;
+    expect(collect_file_rules(rule_file, writer, pread, &seen), "a whole file reads whole", file);
+    std::string unique = out.take();
+    std::vector<Rule> expected;
+    std::set<std::string> raws;
+    for (Rule& rule : expected_rules(file)) {
+      if (raws.insert(rule.raw).second) expected.push_back(std::move(rule));
+    }
+    expect_same_rules(written_rules(unique), expected, unique);
+  }
 
   // A read error part-way: only the lines read whole, up to their newline, are written.
   if (size > 0) {

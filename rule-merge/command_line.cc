@@ -1,12 +1,12 @@
-// The command line of rule-merge: `-o FILE`, `--output FILE` or `--output=FILE`, `--`,
-// -h, --help and --version; anything else that looks like an option is refused, since
-// no document begins with `-` and a letter, nor with `--`.
+// The command line of rule-merge: `-o FILE`, `--output FILE` or `--output=FILE`, -n or
+// --new-only, `--`, -h, --help and --version; anything else that looks like an option is refused,
+// since no document begins with `-` and a letter, nor with `--`.
 #include "command_line.h"
 
 #include "message_text.h"
 
 const char kHelpText[] =
-    "usage: rule-merge [-o file] [--] [document]\n"
+    "usage: rule-merge [-n] [-o file] [--] [document]\n"
     "       rule-merge -h | --help | --version\n"
     "\n"
     "Checks the JSON configuration document (default: {\"enabled\":false,\"rule\":[]})\n"
@@ -17,6 +17,8 @@ const char kHelpText[] =
     "\n"
     "  -o, --output file  write to file instead of standard output; file is replaced\n"
     "                     only by a complete merge and left as it was otherwise\n"
+    "  -n, --new-only     insert no rule line whose raw text is already the raw of an\n"
+    "                     object in the rule array, or was met earlier in the run\n"
     "  --                 the next argument is the document, even if it starts with -\n"
     "\n"
     "Exit status: 0 when the document was written (or, without -o, has no rule array);\n"
@@ -55,6 +57,8 @@ std::optional<CommandLine> read_command_line(int argc, const char* const* argv, 
     } else if (arg == "-h" || arg == "--help") {
       line.action = CommandLine::kHelp;
       return line;
+    } else if (arg == "-n" || arg == "--new-only") {
+      line.new_only = true;
     } else if (arg == "--version") {
       line.action = CommandLine::kVersion;
       return line;

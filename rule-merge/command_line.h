@@ -10,6 +10,7 @@ struct CommandLine {
   Action action = kMerge;
   std::string_view document;               // empty: the default document
   std::optional<std::string_view> output;  // -o FILE
+  bool new_only = false;                   // -n: no rule whose raw text is there already
 };
 
 // The text -h and --help print.

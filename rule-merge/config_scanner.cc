@@ -2,9 +2,11 @@
 // last member name read at each nesting level and the tree node made for it.
 #include "config_scanner.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "message_text.h"
 
@@ -27,6 +29,17 @@ struct Scanner {
   std::string token;               // the last string, number or literal read
   char previous_structural = ' ';  // the last of { } , : handled
   ScanResult result;
+  // Kept only with `find_raws`, for the raws already in the rule array:
+  bool find_raws = false;
+  bool token_is_string = false;
+  std::size_t string_begin = 0;  // the last string's text, between its quotes
+  std::size_t string_end = 0;
+  std::size_t colon = 0;  // the last `:`
+  // The `[` still open at levels 1 and 2.
+  std::array<std::vector<std::size_t>, 2> open_brackets;
+  std::vector<RawMember> raws;
+  std::size_t rule_array_open = 0;
+  int insertion_level = 0;
 };
 
 long offset(std::size_t position) {
@@ -92,6 +105,9 @@ bool read_string(Scanner& s) {
     }
     backslashes = 0;
   }
+  s.token_is_string = true;
+  s.string_begin = s.cursor + 1;
+  s.string_end = i;
   s.cursor = i + 1;
   return true;
 }
@@ -99,6 +115,7 @@ bool read_string(Scanner& s) {
 // Reads a number token: an optional `-`, then every digit or `.` that follows.
 bool read_number(Scanner& s) {
   s.token.clear();
+  s.token_is_string = false;
   std::size_t i = s.cursor;
   if (s.text[i] == '-') {
     s.token += '-';
@@ -135,8 +152,24 @@ bool scan_open_object(Scanner& s) {
   return true;
 }
 
+bool only_blanks(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\n'; });
+}
+
+// Keeps a `raw` member of an object at level 2 or 3 whose whole value is one string.
+void note_raw(Scanner& s) {
+  if (!s.token_is_string || (s.level != 2 && s.level != 3) ||
+      s.levels[static_cast<std::size_t>(s.level)].name != "raw" || s.string_begin <= s.colon ||
+      !only_blanks(s.text.substr(s.colon + 1, s.string_begin - 1 - (s.colon + 1))) ||
+      !only_blanks(s.text.substr(s.string_end + 1, s.cursor - (s.string_end + 1)))) {
+    return;
+  }
+  s.raws.push_back({s.string_begin, s.string_end, s.level});
+}
+
 bool scan_member_end(Scanner& s, char c) {
   if (s.previous_structural == ':') {
+    if (s.find_raws) note_raw(s);
     LevelEntry& entry = s.levels[static_cast<std::size_t>(s.level)];
     if (!s.token.empty() && !nametree::tree_set_value(*s.result.tree, *entry.node, s.token)) {
       throw std::bad_alloc();
@@ -171,6 +204,8 @@ bool scan_name(Scanner& s) {
   s.levels[static_cast<std::size_t>(s.level)].name = s.token;
   add_member_node(s, s.token);
   s.token.clear();
+  s.token_is_string = false;
+  s.colon = s.cursor;
   s.previous_structural = ':';
   ++s.cursor;
   return true;
@@ -182,6 +217,7 @@ bool scan_literal(Scanner& s) {
   for (std::string_view word : kLiterals) {
     if (rest.starts_with(word)) {
       s.token.assign(word);
+      s.token_is_string = false;
       s.cursor += word.size();
       return true;
     }
@@ -189,16 +225,36 @@ bool scan_literal(Scanner& s) {
   return false;
 }
 
+// Follows the brackets at levels 1 and 2, to know where the rule array opens. Returns
+// where the array a `]` closes was opened; a `]` that closes nothing opens an empty
+// array where it stands.
+std::size_t note_bracket(Scanner& s, char c) {
+  if (s.level != 1 && s.level != 2) return s.cursor;
+  std::vector<std::size_t>& open = s.open_brackets[static_cast<std::size_t>(s.level - 1)];
+  if (c == '[') {
+    open.push_back(s.cursor);
+    return s.cursor;
+  }
+  if (open.empty()) return s.cursor;
+  std::size_t opened = open.back();
+  open.pop_back();
+  return opened;
+}
+
 bool scan_character(Scanner& s) {
   char c = s.text[s.cursor];
   switch (c) {
     case '[':
-    case ']':
+    case ']': {
+      std::size_t opened = s.find_raws ? note_bracket(s, c) : 0;
       if (c == ']' && (s.level == 1 || (s.level == 2 && s.result.first_rule))) {
         s.result.insertion_point = s.cursor;  // the last qualifying bracket wins
+        s.insertion_level = s.level;
+        s.rule_array_open = opened;
       }
       ++s.cursor;
       return true;
+    }
     case '{':
       return scan_open_object(s);
     case '"':
@@ -237,10 +293,11 @@ bool scan_character(Scanner& s) {
 
 }  // namespace
 
-std::optional<ScanResult> scan_config(std::string_view document, FILE* err) {
+std::optional<ScanResult> scan_config(std::string_view document, FILE* err, bool find_raws) {
   Scanner s;
   s.text = document;
   s.err = err;
+  s.find_raws = find_raws;
   s.result.tree = nametree::tree_create();
   if (!s.result.tree) {
     std::fputs("No more memory\n", err);
@@ -254,6 +311,14 @@ std::optional<ScanResult> scan_config(std::string_view document, FILE* err) {
   if (s.level > 0) {
     std::fprintf(err, "level remained %d\n", s.level);
     return std::nullopt;
+  }
+  if (s.result.insertion_point) {
+    for (const RawMember& raw : s.raws) {
+      if (raw.level == s.insertion_level + 1 && raw.begin > s.rule_array_open &&
+          raw.end < *s.result.insertion_point) {
+        s.result.rule_raws.push_back(raw);
+      }
+    }
   }
   return std::move(s.result);
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "nametree/name_tree.h"
 
@@ -16,6 +17,14 @@ constexpr std::size_t kMaxNameLength = 39;      // longest member name kept on t
 constexpr std::size_t kTokenBufferSize = 8192;  // string tokens, terminator included
 constexpr std::size_t kMaxNumberLength = 50;
 
+// A `raw` member whose value is one string: the string's text between its quotes, as
+// written, and the level of the object that holds the member.
+struct RawMember {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  int level = 0;
+};
+
 struct ScanResult {
   nametree::TreePtr tree;
   // The `]` before which rule objects go: the last one at level 1, or at level 2
@@ -23,10 +32,14 @@ struct ScanResult {
   std::optional<std::size_t> insertion_point;
   // False once a member named `name` was completed at level 2.
   bool first_rule = true;
+  // Asked for with `find_raws`: the `raw` members of the objects one level inside the
+  // level of the insertion point, between the `[` that opens the rule array and the `]`
+  // at the insertion point.
+  std::vector<RawMember> rule_raws;
 };
 
 // Scans `document`. On the first fault writes one message to `err` and returns none.
-std::optional<ScanResult> scan_config(std::string_view document, FILE* err);
+std::optional<ScanResult> scan_config(std::string_view document, FILE* err, bool find_raws = false);
 
 // True when a value stands before the `]` at `insertion_point`, so the first inserted
 // rule object needs a leading comma: the last character before it, spaces and line

@@ -25,13 +25,6 @@ bool same_file(const FileIdentity& a, const FileIdentity& b) {
   return a.device == b.device && a.inode == b.inode;
 }
 
-bool identity_of(int fd, FileIdentity& identity) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return false;
-  identity = {st.st_dev, st.st_ino};
-  return true;
-}
-
 void close_fd(int& fd) {
   if (fd >= 0) close(fd);
   fd = -1;
@@ -82,7 +75,7 @@ struct DirectoryWalk {
   std::vector<WalkFrame> stack;
   std::string path;  // the path of the entry last looked at
   std::string file_path;
-  std::vector<FileIdentity> skip;
+  WalkSkip skip;
   FILE* err = nullptr;
   bool complete = true;
 };
@@ -115,7 +108,7 @@ void enter(DirectoryWalk& walk, const std::string& name) {
   frame.path_length = walk.path.size();
   // A directory met again below itself (a bind mount of one of its ancestors) would
   // lead the walk round for ever.
-  bool ok = child >= 0 && identity_of(child, frame.identity) && !on_stack(walk, frame.identity) &&
+  bool ok = child >= 0 && file_identity(child, frame.identity) && !on_stack(walk, frame.identity) &&
             can_search(child) && read_names(child, frame.names);
   if (!ok) {
     report(walk, "failed to read ", walk.path);
@@ -139,7 +132,7 @@ bool has_entries_left(const DirectoryWalk& walk, std::size_t from_level) {
 void climb(DirectoryWalk& walk) {
   int parent = openat(walk.dir_fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   FileIdentity identity;
-  if (parent >= 0 && identity_of(parent, identity) &&
+  if (parent >= 0 && file_identity(parent, identity) &&
       same_file(identity, walk.stack.back().identity)) {
     close_fd(walk.dir_fd);
     walk.dir_fd = parent;
@@ -151,7 +144,7 @@ void climb(DirectoryWalk& walk) {
     const WalkFrame& above = walk.stack[level - 1];
     const std::string& name = above.names[above.next - 1];
     int child = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (child < 0 || !identity_of(child, identity) ||
+    if (child < 0 || !file_identity(child, identity) ||
         !same_file(identity, walk.stack[level].identity)) {
       close_fd(child);
       if (has_entries_left(walk, level)) {
@@ -189,9 +182,15 @@ int open_file(DirectoryWalk& walk, const std::string& name) {
     report(walk, "failed to open ", walk.path);
     return -1;
   }
-  FileIdentity identity;
-  if (!regular_file_identity(fd, identity) ||
-      std::any_of(walk.skip.begin(), walk.skip.end(),
+  // Without its identity the file could be the program's own output.
+  if (fstat(fd, &st) != 0) {
+    report(walk, "failed to read ", walk.path);
+    close(fd);
+    return -1;
+  }
+  FileIdentity identity{st.st_dev, st.st_ino};
+  if (!S_ISREG(st.st_mode) ||
+      std::any_of(walk.skip.files.begin(), walk.skip.files.end(),
                   [&](const FileIdentity& own) { return same_file(own, identity); })) {
     close(fd);
     return -1;
@@ -199,7 +198,34 @@ int open_file(DirectoryWalk& walk, const std::string& name) {
   return fd;
 }
 
+// True for the output file's own name, or a leftover of its temporary files, in the
+// output's directory: another run's output may be there, and it is never merged.
+bool is_output_place(const DirectoryWalk& walk, std::string_view name) {
+  return std::any_of(walk.skip.places.begin(), walk.skip.places.end(), [&](const FilePlace& place) {
+    return same_file(place.directory, walk.stack.back().identity) &&
+           (name == place.name || is_temporary_name(name, place.name));
+  });
+}
+
 }  // namespace
+
+bool file_identity(int fd, FileIdentity& identity) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  identity = {st.st_dev, st.st_ino};
+  return true;
+}
+
+bool is_temporary_name(std::string_view name, std::string_view target) {
+  constexpr std::size_t kSuffix = 6;  // the letters and digits mkostemp puts in
+  if (name.size() != target.size() + 2 + kSuffix || name[0] != '.' ||
+      name.substr(1, target.size()) != target || name[target.size() + 1] != '.') {
+    return false;
+  }
+  return std::all_of(name.end() - kSuffix, name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+  });
+}
 
 bool regular_file_identity(int fd, FileIdentity& identity) {
   struct stat st;
@@ -208,7 +234,7 @@ bool regular_file_identity(int fd, FileIdentity& identity) {
   return true;
 }
 
-DirectoryWalkPtr start_walk(std::string_view root, std::vector<FileIdentity> skip, FILE* err) {
+DirectoryWalkPtr start_walk(std::string_view root, WalkSkip skip, FILE* err) {
   DirectoryWalkPtr walk(new DirectoryWalk);
   walk->skip = std::move(skip);
   walk->err = err;
@@ -224,7 +250,7 @@ DirectoryWalkPtr start_walk(std::string_view root, std::vector<FileIdentity> ski
   }
   WalkFrame frame;
   frame.path_length = walk->path.size();
-  if (!identity_of(walk->root_fd, frame.identity) || !read_names(walk->root_fd, frame.names)) {
+  if (!file_identity(walk->root_fd, frame.identity) || !read_names(walk->root_fd, frame.names)) {
     report(*walk, "failed to read ", walk->path + "/");
     return walk;
   }
@@ -260,6 +286,7 @@ int next_file(DirectoryWalk& walk, std::string& path) {
       continue;
     }
     if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) continue;
+    if (is_output_place(walk, name)) continue;
     int fd = open_file(walk, name);
     if (fd < 0) continue;
     walk.file_fd = fd;

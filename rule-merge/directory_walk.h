@@ -17,6 +17,20 @@ struct FileIdentity {
   ino_t inode = 0;
 };
 
+// An entry of a directory, by the directory's identity and the entry's name.
+struct FilePlace {
+  FileIdentity directory;
+  std::string name;
+};
+
+// What the walk passes over without a word: the program's own output.
+struct WalkSkip {
+  std::vector<FileIdentity> files;  // regular files, by identity
+  // By place: the entries named, and the leftovers of the named temporary files made
+  // for them, `.<name>.` and six letters or digits, beside them.
+  std::vector<FilePlace> places;
+};
+
 struct DirectoryWalk;
 
 struct DirectoryWalkDeleter {
@@ -25,17 +39,18 @@ struct DirectoryWalkDeleter {
 using DirectoryWalkPtr = std::unique_ptr<DirectoryWalk, DirectoryWalkDeleter>;
 
 // Starts a walk of the directory `root` (a path relative to the working directory, such
-// as "tmp"). Regular files whose identity is in `skip` are passed over without a word:
-// they are the program's own output. A missing root, or a root that is not a
+// as "tmp"). What `skip` names is passed over without a word: it is the program's own
+// output. A missing root, or a root that is not a
 // directory, is an empty walk without a message; a root that cannot be listed is
 // reported as "failed to read <root>/". Messages go to `err`.
-DirectoryWalkPtr start_walk(std::string_view root, std::vector<FileIdentity> skip, FILE* err);
+DirectoryWalkPtr start_walk(std::string_view root, WalkSkip skip, FILE* err);
 
 // Opens the next regular file, or a symbolic link to one, and returns its descriptor,
 // open for reading until the next call; -1 when the walk is over. `path` is then the
 // file's path as walked, beginning with the root. Entries that cannot be opened are
 // reported as "failed to open <path>", directories that cannot be listed (or that
-// would lead the walk round in a cycle) as "failed to read <path>"; the walk goes on
+// would lead the walk round in a cycle) and files whose identity cannot be had once
+// open as "failed to read <path>"; the walk goes on
 // with every other entry. Symbolic links to directories are not followed, and FIFOs,
 // sockets and devices are never opened.
 int next_file(DirectoryWalk& walk, std::string& path);
@@ -48,3 +63,10 @@ bool walk_complete(const DirectoryWalk& walk);
 
 // The identity of the file open at `fd`, when it is a regular file.
 bool regular_file_identity(int fd, FileIdentity& identity);
+
+// The identity of the file open at `fd`, whatever it is; false when fstat fails.
+bool file_identity(int fd, FileIdentity& identity);
+
+// True when `name` is one of the named temporary files made for the file `target`:
+// `.<target>.` and six letters or digits.
+bool is_temporary_name(std::string_view name, std::string_view target);

@@ -44,6 +44,8 @@ int main(int argc, char** argv) {
     return finish(0);
   }
   std::string_view document = line->document.empty() ? kDefaultDocument : line->document;
-  if (line->output) return finish(exit_status(merge_into_file(document, *line->output, stderr)));
-  return finish(exit_status(merge_document(document, stdout, stderr)));
+  if (line->output) {
+    return finish(exit_status(merge_into_file(document, *line->output, stderr, line->new_only)));
+  }
+  return finish(exit_status(merge_document(document, stdout, stderr, line->new_only)));
 }

@@ -13,13 +13,18 @@ enum class MergeOutcome {
   kFailed,      // one message on the error stream; the output is empty or cut short
 };
 
+// With `new_only` (--new-only), a rule line is not inserted when its raw text already
+// stands as the `raw` of an object in the rule array, or an earlier line gave it.
+
 // One whole run writing to `out`. Fails on a fault in the document (nothing is written
 // to `out` then) or when memory runs out ("No more memory"). A document with no rule
 // array is not a fault: nothing is written. A regular file open as `out` is never read
-// back as a rule file.
-MergeOutcome merge_document(std::string_view document, FILE* out, FILE* err);
+// back as a rule file: when the identity of `out` cannot be had, nothing under tmp/ is
+// read ("failed to read tmp/").
+MergeOutcome merge_document(std::string_view document, FILE* out, FILE* err, bool new_only = false);
 
 // One whole run writing to the file at `path`, which is replaced only once the merge is
 // complete: after any other outcome it is left as it was. Here a document with no rule
 // array is a fault ("no rule array in the document"), as it would leave nothing to write.
-MergeOutcome merge_into_file(std::string_view document, std::string_view path, FILE* err);
+MergeOutcome merge_into_file(std::string_view document, std::string_view path, FILE* err,
+                             bool new_only = false);

@@ -16,7 +16,11 @@
 struct ReplacementFile {
   std::string target;       // the file to replace, as named
   std::string destination;  // the target, or the file it links to, which is replaced
-  std::string temporary;    // the temporary file in the destination's directory
+  std::string directory;    // the destination's directory
+  std::string name;         // the destination's name in it
+  int directory_fd = -1;
+  // The named temporary file, when the file system gives no file without a name.
+  std::string temporary;
   std::optional<FileIdentity> existing;
   FILE* stream = nullptr;
   bool committed = false;
@@ -28,21 +32,24 @@ struct ReplacementFileDeleter {
 };
 using ReplacementFilePtr = std::unique_ptr<ReplacementFile, ReplacementFileDeleter>;
 
-// Creates the temporary file for `target`. A new target will get mode 0644 less the
+// Creates the temporary file for `target`: a file without a name in the destination's
+// directory (O_TMPFILE), or, where the file system refuses that, a named one that
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE remove. A new target will get mode 0644 less the
 // umask, an existing one keeps its mode. On failure (no such directory, no permission,
 // a target that is not a regular file) writes "failed to write <target>" to `err` and
-// returns none.
-ReplacementFilePtr create_replacement(std::string_view target, FILE* err);
+// returns none. With `unnamed` false the named temporary file is made at once.
+ReplacementFilePtr create_replacement(std::string_view target, FILE* err, bool unnamed = true);
 
-// The identities of the files output to `file` must not be read back from: the
-// temporary file, and the target when it exists.
-void replacement_identities(const ReplacementFile& file, std::vector<FileIdentity>& identities);
+// What the walk must pass over: the temporary file and the target when it exists, by
+// identity, and the places of the destination (with its temporary files' leftovers)
+// and of the target. False when an identity cannot be had.
+bool replacement_skip(const ReplacementFile& file, WalkSkip& skip);
 
 // Writes out what the stream still holds. On failure writes "failed to write <target>"
 // to `err` and returns false.
 bool flush_replacement(ReplacementFile& file, FILE* err);
 
-// Flushes the temporary file to disk and renames it over the target. On failure writes
-// "failed to write <target>" to `err`, removes the temporary file, leaves the target as
-// it was and returns false.
+// Flushes the temporary file to disk, names it and renames it over the target. On
+// failure writes "failed to write <target>" to `err`, removes the temporary file, leaves
+// the target as it was and returns false.
 bool commit_replacement(ReplacementFile& file, FILE* err);

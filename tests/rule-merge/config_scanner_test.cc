@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -216,6 +218,36 @@ TEST(ConfigScanner, ValuePrecedesLooksPastBlanksOnly) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.document);
     EXPECT_EQ(value_precedes(c.document, c.document.size() - 1), c.expected);
+  }
+}
+
+// With --new-only the scanner finds the `raw` strings of the rule array's objects, and
+// only those: not outside the array, not deeper, not a value that is no single string.
+TEST(ConfigScanner, FindsTheRawsOfTheRuleArray) {
+  struct Case {
+    std::string document;
+    std::vector<std::string> raws;  // as written between the quotes
+  };
+  const Case cases[] = {
+      {R"({"rule":[{"name":"a","raw":"x"},{"raw" : "y\"z" }]})", {"x", "y\\\"z"}},
+      {R"({"raw":"top","rule":[{"raw":1},{"raw":"a"},{"raw":["b"]},{"raw":"c" 1}],"x":{"raw":"d"}})",
+       {"a"}},
+      {R"({"cfg":{"rule":[{"raw":"deep"}]}})", {"deep"}},
+      {R"({"cfg":{"rule":[{"raw":"deep"}]},"other":[{"raw":"o"}]})", {"o"}},
+      {R"({"rule":[[{"raw":"a"}],{"raw":"b"}],"x":[{"raw":"no"}],"rule2":[]})", {}},
+      {R"({"rule":[[{"raw":"a"}],{"raw":"b"}]})", {"a", "b"}},
+      {R"({"rule":[{"r":{"raw":"inner"}}]})", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.document);
+    std::optional<ScanResult> scan = scan_config(c.document, stderr, true);
+    ASSERT_TRUE(scan);
+    std::vector<std::string> raws;
+    for (const RawMember& raw : scan->rule_raws) {
+      raws.push_back(c.document.substr(raw.begin, raw.end - raw.begin));
+    }
+    EXPECT_EQ(raws, c.raws);
+    EXPECT_TRUE(scan_config(c.document, stderr)->rule_raws.empty());
   }
 }
 

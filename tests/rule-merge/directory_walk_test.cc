@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -24,7 +25,7 @@ struct Walked {
 
 // Walks tmp/ of `dir`, calling `change` after the file at `trigger` is handed out.
 Walked walk(const ScratchDir& dir, const std::string& trigger = "",
-            const std::function<void()>& change = {}, std::vector<FileIdentity> skip = {}) {
+            const std::function<void()>& change = {}, WalkSkip skip = {}) {
   int original = open(".", O_RDONLY | O_DIRECTORY);
   EXPECT_EQ(chdir(dir.path.c_str()), 0);
   char* buffer = nullptr;
@@ -123,9 +124,25 @@ TEST(DirectoryWalk, SkipsTheFilesItIsTold) {
   ASSERT_TRUE(regular_file_identity(fd, own));
   close(fd);
   ASSERT_EQ(symlink("own", (dir.path + "/tmp/own-link").c_str()), 0);
-  Walked w = walk(dir, "", {}, {own});
+  Walked w = walk(dir, "", {}, WalkSkip{{own}, {}});
   EXPECT_EQ(w.paths, (std::vector<std::string>{"tmp/a", "tmp/z"}));
   EXPECT_EQ(w.messages, "");
+  EXPECT_TRUE(w.complete);
+}
+
+// Another run's output, finished or not, is passed over by its place, whatever its
+// identity: the output's own name and its temporary files' leftovers, in its directory.
+TEST(DirectoryWalk, SkipsTheOutputsPlaceAndItsLeftovers) {
+  ScratchDir dir;
+  for (const char* name : {".out.json.AbC123", ".out.json.AbC12", ".out.json.AbC12-", "out.json",
+                           "out.json2", "sub/out.json"}) {
+    dir.write(std::string("tmp/") + name, "");
+  }
+  struct stat st;
+  ASSERT_EQ(stat((dir.path + "/tmp").c_str(), &st), 0);
+  Walked w = walk(dir, "", {}, WalkSkip{{}, {{FileIdentity{st.st_dev, st.st_ino}, "out.json"}}});
+  EXPECT_EQ(w.paths, (std::vector<std::string>{"tmp/.out.json.AbC12", "tmp/.out.json.AbC12-",
+                                               "tmp/out.json2", "tmp/sub/out.json"}));
   EXPECT_TRUE(w.complete);
 }
 

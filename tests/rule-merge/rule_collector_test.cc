@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,7 +24,8 @@ struct Collected {
   bool whole = false;
 };
 
-Collected collect_with(const std::string& content, bool needs_comma, ReadAt read_at) {
+Collected collect_with(const std::string& content, bool needs_comma, ReadAt read_at,
+                       RuleSet* seen = nullptr) {
   FILE* file = std::tmpfile();
   std::fwrite(content.data(), 1, content.size(), file);
   std::fflush(file);
@@ -32,7 +34,7 @@ Collected collect_with(const std::string& content, bool needs_comma, ReadAt read
   FILE* out = open_memstream(&buffer, &size);
   RuleWriter writer = make_rule_writer(out, needs_comma);
   Collected result;
-  result.whole = collect_file_rules(fileno(file), writer, read_at);
+  result.whole = collect_file_rules(fileno(file), writer, read_at, seen);
   std::fclose(out);
   std::fclose(file);
   result.out.assign(buffer, size);
@@ -157,19 +159,23 @@ TEST(RuleCollector, ReadErrorWritesOnlyTheLinesReadWhole) {
   }
 }
 
-TEST(RuleCollector, ReadErrorInALineLongerThanTheBufferWritesNothingOfIt) {
+TEST(RuleCollector, ReadErrorInALineLongerThanTheBufferClosesItsObject) {
+  // The line streams out as it is read; its object ends with the bytes read before the
+  // failure, and stays valid JSON.
   const std::string long_line(1 << 20, 'x');
   flaky = {3 + (1 << 19), 1 << 16};
   Collected result = collect_with("r\n" + long_line + "\n", false, flaky_read);
   EXPECT_FALSE(result.whole);
-  EXPECT_EQ(result.out, rule("", "r"));
+  EXPECT_EQ(result.out, rule("", "r") + "," + rule("", std::string((1 << 19) + 1, 'x')));
 }
 
 TEST(RuleCollector, FileCutShortBetweenTheTwoReadsOfALongLineStaysValidJson) {
-  // The line is read once to its newline at 1 MiB, then cut before it is read again.
+  // With --new-only a long line is read once to its newline at 1 MiB, then cut before it
+  // is read again to be written.
   const std::string long_line(1 << 20, 'x');
   flaky = {1000, std::size_t{1} << 30, true, 1 << 20};
-  Collected result = collect_with(long_line + "\n", true, flaky_read);
+  RuleSet seen;
+  Collected result = collect_with(long_line + "\n", true, flaky_read, &seen);
   EXPECT_FALSE(result.whole);
   EXPECT_TRUE(flaky.cut);
   EXPECT_TRUE(json_valid("[0" + result.out + "]")) << result.out.substr(0, 100);
@@ -194,11 +200,66 @@ TEST(RuleCollector, ReadsAndEscapesLinesOfAnyLengthWhole) {
   EXPECT_EQ(collect(line + "\n" + line), rule("", escaped) + "," + rule("", escaped));
 }
 
+using Rules = std::vector<std::pair<std::string, std::string>>;  // name, raw
+
+// What the lines of a whole file say, as the format describes it.
+Rules expected_rules(std::string_view file) {
+  Rules rules;
+  std::string pending;
+  while (!file.empty()) {
+    std::size_t newline = file.find('\n');
+    std::string_view line = file.substr(0, newline);
+    file.remove_prefix(newline == std::string_view::npos ? file.size() : newline + 1);
+    // One final newline or space goes.
+    if (newline == std::string_view::npos && line.ends_with(' ')) line.remove_suffix(1);
+    std::size_t start = line.find_first_not_of(" \t");
+    if (start == std::string_view::npos) {
+      pending.clear();
+    } else if (line[start] == '#') {
+      std::string_view name = line.substr(start + 1);
+      name.remove_prefix(std::min(name.size(), name.find_first_not_of(" \t")));
+      std::size_t escaped_length = name.size();
+      for (char ch : name) escaped_length += ch == '"' || ch == '\\';
+      pending = escaped_length <= 999 ? std::string(name) : "";
+    } else {
+      rules.emplace_back(pending, line);
+      pending.clear();
+    }
+  }
+  return rules;
+}
+
 // The position of the quote that closes the JSON string starting at `start`.
 std::size_t string_end(const std::string& json, std::size_t start) {
   std::size_t i = start;
   while (i < json.size() && json[i] != '"') i += json[i] == '\\' ? 2 : 1;
   return i;
+}
+
+// The rule objects of the collector's output, decoded; the output must be valid JSON
+// made of nothing else.
+Rules written_rules(const std::string& written) {
+  std::string out = "[" + written + "]";
+  EXPECT_TRUE(json_valid(out));
+  Rules rules;
+  const std::string name_key = "{\"name\":\"";
+  const std::string raw_key = "\",\"enabled\":false,\"raw\":\"";
+  std::size_t position = 1;
+  while (position < out.size() - 1) {
+    if (out.compare(position, name_key.size(), name_key) != 0) break;
+    std::size_t name_start = position + name_key.size();
+    std::size_t name_end = string_end(out, name_start);
+    if (out.compare(name_end, raw_key.size(), raw_key) != 0) break;
+    std::size_t raw_start = name_end + raw_key.size();
+    std::size_t raw_end = string_end(out, raw_start);
+    rules.emplace_back(
+        json_decode_string(out.substr(name_start, name_end - name_start)).value_or("?"),
+        json_decode_string(out.substr(raw_start, raw_end - raw_start)).value_or("?"));
+    if (out[raw_end + 1] != '}') break;
+    position = raw_end + 2 + (out[raw_end + 2] == ',' ? 1 : 0);
+  }
+  EXPECT_EQ(position, out.size() - 1) << "output that is no rule object";
+  return rules;
 }
 
 // Random files, with lines that cross the reader's chunk boundaries, give valid JSON
@@ -207,55 +268,110 @@ TEST(RuleCollector, OutputDecodesToTheLinesRead) {
   std::mt19937 random(20261207);
   const std::string alphabet = std::string("ab #\\\"\t\r\x01\x7f\xc3", 11);
   for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
     std::string file;
-    std::vector<std::pair<std::string, std::string>> expected;  // name, raw
-    std::string pending;
     int lines = static_cast<int>(random() % 400);
     for (int l = 0; l < lines; ++l) {
       std::size_t length = random() % 8 == 0 ? random() % 300000 : random() % 40;
-      std::string text;
-      for (std::size_t k = 0; k < length; ++k) text += alphabet[random() % alphabet.size()];
-      bool last = l + 1 == lines;
-      bool newline = !last || random() % 2;
-      file += text;
-      if (newline) file += '\n';
-      // What the line must give: one final newline or space removed.
-      std::string whole =
-          newline ? text
-                  : (text.empty() || text.back() != ' ' ? text : text.substr(0, text.size() - 1));
-      std::size_t start = whole.find_first_not_of(" \t");
-      if (start == std::string::npos) {
-        pending.clear();
-      } else if (whole[start] == '#') {
-        std::size_t name_start = whole.find_first_not_of(" \t", start + 1);
-        std::string name = name_start == std::string::npos ? "" : whole.substr(name_start);
-        std::size_t escaped_length = name.size();
-        for (char ch : name) escaped_length += ch == '"' || ch == '\\';
-        pending = escaped_length <= 999 ? name : "";
-      } else {
-        expected.emplace_back(pending, whole);
-        pending.clear();
+      for (std::size_t k = 0; k < length; ++k) file += alphabet[random() % alphabet.size()];
+      if (l + 1 < lines || random() % 2) file += '\n';
+    }
+    EXPECT_EQ(written_rules(collect(file)), expected_rules(file));
+  }
+}
+
+constexpr std::size_t kBuffer = std::size_t{1} << 18;  // the collector's read buffer
+
+// A line carried to the front of the buffer, at every offset around a read: short reads
+// put a read boundary at every byte of a small file, and lines of about the buffer's
+// size start and end around its end. The rules are those of the whole file.
+TEST(RuleCollector, CarriedLinesGiveTheWholeFileAnswer) {
+  const std::string small = "# n1\nr1 \n\n  #  n2 \nr2\t\n#\n\t r3 \n# n4\nx ";
+  for (std::size_t most = 1; most < 10; ++most) {
+    SCOPED_TRACE(most);
+    flaky = {small.size() + 1, most};
+    Collected result = collect_with(small, false, flaky_read);
+    EXPECT_TRUE(result.whole);
+    EXPECT_EQ(written_rules(result.out), expected_rules(small));
+  }
+  // A rule, a comment whose name comes after the buffer's length of blanks, and a rule
+  // whose first byte does.
+  const std::function<std::string(std::size_t)> kinds[] = {
+      [](std::size_t n) { return "r" + std::string(n - 1, 'a'); },
+      [](std::size_t n) { return "#" + std::string(n - 5, ' ') + "name"; },
+      [](std::size_t n) { return std::string(n - 1, ' ') + "r"; },
+  };
+  for (std::size_t lead = kBuffer - 3; lead <= kBuffer + 1; ++lead) {
+    for (std::size_t length = kBuffer - 1; length <= kBuffer + 1; ++length) {
+      for (const auto& kind : kinds) {
+        for (const char* end : {"\nnext\n", " "}) {
+          std::string file = "# first\n" + std::string(lead - 9, 'f') + "\n" + kind(length) + end;
+          SCOPED_TRACE(testing::Message() << lead << " " << length << " " << file[lead]);
+          EXPECT_EQ(written_rules(collect(file)), expected_rules(file));
+        }
       }
     }
-    std::string out = "[" + collect(file) + "]";
-    ASSERT_TRUE(json_valid(out)) << "round " << round;
-    std::size_t position = 1;
-    for (const auto& [name, raw] : expected) {
-      SCOPED_TRACE(round);
-      const std::string name_key = "{\"name\":\"";
-      const std::string raw_key = "\",\"enabled\":false,\"raw\":\"";
-      ASSERT_EQ(out.compare(position, name_key.size(), name_key), 0);
-      std::size_t name_start = position + name_key.size();
-      std::size_t name_end = string_end(out, name_start);
-      ASSERT_EQ(out.compare(name_end, raw_key.size(), raw_key), 0);
-      std::size_t raw_start = name_end + raw_key.size();
-      std::size_t raw_end = string_end(out, raw_start);
-      EXPECT_EQ(json_decode_string(out.substr(name_start, name_end - name_start)), name);
-      EXPECT_EQ(json_decode_string(out.substr(raw_start, raw_end - raw_start)), raw);
-      ASSERT_EQ(out[raw_end + 1], '}');
-      position = raw_end + 2 + (out[raw_end + 2] == ',' ? 1 : 0);
-    }
-    EXPECT_EQ(position, out.size() - 1);
+  }
+}
+
+// Reads that give fewer bytes than asked and fail at their n-th call.
+struct CountedReads {
+  int fail_at = 0;
+  int calls = 0;
+  std::size_t served = 0;  // the end of the bytes read
+};
+CountedReads counted;
+
+ssize_t counted_read(int fd, void* buffer, std::size_t size, off_t offset) {
+  if (++counted.calls == counted.fail_at) {
+    errno = EIO;
+    return -1;
+  }
+  ssize_t n = pread(fd, buffer, std::min<std::size_t>(size, 100000), offset);
+  if (n > 0) counted.served = static_cast<std::size_t>(offset + n);
+  return n;
+}
+
+// Whichever read fails, every line that fits the buffer is written whole or not at all:
+// the lines read to their newline, and nothing of the one being read.
+TEST(RuleCollector, FailedReadAtEachReadCutsNoObject) {
+  std::string file;
+  for (std::size_t length : {std::size_t{10}, std::size_t{100000}, std::size_t{5}, kBuffer - 1,
+                             std::size_t{7}, kBuffer - 2, std::size_t{1}, std::size_t{200000}}) {
+    file += "# n\nr" + std::string(length - 1, 'a') + "\n";
+  }
+  for (int fail_at = 1;; ++fail_at) {
+    SCOPED_TRACE(fail_at);
+    counted = {fail_at};
+    Collected result = collect_with(file, false, counted_read);
+    if (result.whole) break;
+    std::size_t read_whole = file.rfind('\n', counted.served - 1);
+    std::string_view lines = read_whole == std::string::npos || counted.served == 0
+                                 ? std::string_view()
+                                 : std::string_view(file).substr(0, read_whole + 1);
+    EXPECT_EQ(written_rules(result.out), expected_rules(lines));
+    ASSERT_LT(fail_at, 100);
+  }
+}
+
+// --new-only: a raw text already in the set, or met earlier, gives no object, whatever
+// its length and however it is read; the name above it goes with it.
+TEST(RuleCollector, NewOnlyPassesOverRawsMetBefore) {
+  const std::string long_rule = "l" + std::string(kBuffer + 10, 'x');
+  const std::string late_rule = std::string(kBuffer + 3, ' ') + "q";
+  const std::string file = "old\n# n\nnew\nnew\n# m\nold\nx\n" + long_rule + "\n" + long_rule +
+                           " \n" + long_rule + "\n" + late_rule + "\n" + late_rule + "\nlast ";
+  const Rules expected = {{"n", "new"},          {"", "x"},       {"", long_rule},
+                          {"", long_rule + " "}, {"", late_rule}, {"", "last"}};
+  for (std::size_t most : {kBuffer * 2, std::size_t{7000}}) {
+    SCOPED_TRACE(most);
+    RuleSet seen;
+    add_rule(seen, hash_raw("old"));
+    add_rule(seen, hash_raw("last "));  // the final space of the last line goes
+    flaky = {file.size() + 1, most};
+    Collected result = collect_with(file, false, flaky_read, &seen);
+    EXPECT_TRUE(result.whole);
+    EXPECT_EQ(written_rules(result.out), expected);
   }
 }
 

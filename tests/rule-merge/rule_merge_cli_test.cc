@@ -10,12 +10,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "json_check.h"
@@ -467,11 +469,109 @@ TEST(RuleMergeCli, HelpAndVersion) {
     ProcessResult r = rule_merge(dir, {option});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_TRUE(r.out.starts_with("usage: rule-merge [-o file] [--] [document]\n")) << r.out;
+    EXPECT_TRUE(r.out.starts_with("usage: rule-merge [-n] [-o file] [--] [document]\n")) << r.out;
   }
   expect_result(rule_merge(dir, {"--version"}), "rule-merge " RULE_TOOLS_VERSION "\n", "", 0);
   // Options may follow the document.
   EXPECT_EQ(rule_merge(dir, {R"({"rule":[]})", "--help"}).out.substr(0, 6), "usage:");
+}
+
+// The manual's recipe, run twice with --new-only, leaves the file as the first run left
+// it; within a run, a raw text met before (in the array, or on an earlier line) is not
+// inserted again, and the name above it goes with it.
+TEST(RuleMergeCli, NewOnlyRunTwiceAddsNothing) {
+  ScratchDir dir;
+  dir.write("tmp/a",
+            "# ssh\nalert \"x\" \\ \t\x01\xc3\xa9\nold\n# dup\nalert \"x\" \\ \t\x01\xc3\xa9\n");
+  dir.write("tmp/b", "new\nnew\n# last\nfinal ");
+  dir.write("config.json", R"({"enabled":true,"rule":[{"name":"o","raw":"\u006fld"}]})");
+  const std::string first = R"({"enabled":true,"rule":[{"name":"o","raw":"\u006fld"},)" +
+                            rule("ssh", "alert \\\"x\\\" \\\\ \\t\\u0001\xc3\xa9") + "," +
+                            rule("", "new") + "," + rule("last", "final") + "]}";
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    expect_result(
+        rule_merge(dir, {"-n", "-o", "config.json", read_file(dir.path + "/config.json")}), "", "",
+        0);
+    EXPECT_EQ(read_file(dir.path + "/config.json"), first);
+  }
+  // Without it, every rule line goes in.
+  ProcessResult all = rule_merge(dir, {R"({"rule":[]})"});
+  EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '{'), 7);
+  expect_result(rule_merge(dir, {"--new-only", R"({"rule":[{"raw":"new"},{"raw":"old"}]})"}),
+                R"({"rule":[{"raw":"new"},{"raw":"old"},)" +
+                    rule("ssh", "alert \\\"x\\\" \\\\ \\t\\u0001\xc3\xa9") + "," +
+                    rule("last", "final") + "]}",
+                "", 0);
+}
+
+// Another run's output under tmp/, finished or left behind by a run that was killed, is
+// never merged: the output's name and its temporary files' leftovers are passed over.
+TEST(RuleMergeCli, OutputsOfOtherRunsAreNotMerged) {
+  ScratchDir dir;
+  for (int i = 0; i < 20; ++i) {
+    dir.write("tmp/r" + std::to_string(i), std::string(100000, 'r') + "\n");
+  }
+  const std::string expected = rule_merge(dir).out;
+  dir.write("tmp/.out.json.AbC123", "{\"left\":\"behind\"}\n");
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    ProcessResult runs[2];
+    std::thread other([&] { runs[1] = rule_merge(dir, {"-o", "tmp/out.json"}); });
+    runs[0] = rule_merge(dir, {"-o", "tmp/out.json"});
+    other.join();
+    for (const ProcessResult& r : runs) expect_result(r, "", "", 0);
+    EXPECT_TRUE(read_file(dir.path + "/tmp/out.json") == expected);
+  }
+  std::vector<std::string> names = listing(dir.path + "/tmp");
+  ASSERT_EQ(names.size(), 22u);  // the leftover stays: it may be another run's
+  EXPECT_EQ(names.front(), ".out.json.AbC123");
+}
+
+// A file whose fstat fails once it is open is reported, not passed over; when the
+// output's cannot be had, nothing under tmp/ is read, as it could be the output.
+TEST(RuleMergeCli, FailedFstatIsReported) {
+#ifdef RULE_TOOLS_SANITIZED
+  GTEST_SKIP() << "LeakSanitizer does not work under strace";
+#endif
+  if (std::getenv("RULE_TOOLS_TEST_WRAPPER")) {
+    GTEST_SKIP() << "strace cannot trace under the test wrapper (valgrind)";
+  }
+  std::string strace = "/usr/bin/strace";
+  if (access(strace.c_str(), X_OK) != 0 ||
+      run_process({strace, "-o", "/dev/null", "true"}).status) {
+    SKIP_UNLESS_CI("strace is not installed (Debian package strace), or may not trace here");
+  }
+  ScratchDir dir;
+  dir.write("tmp/a", "a\n");
+  dir.write("tmp/b", "b\n");
+  dir.write("out.json", "{\"old\":true}\n");
+  // Every fstat of the file at `path` fails.
+  auto failing_fstat = [&](const std::string& path, std::vector<std::string> args,
+                           RunOptions options = {}) {
+    std::vector<std::string> argv = {strace,
+                                     "-f",
+                                     "-o",
+                                     "/dev/null",
+                                     "-P",
+                                     dir.path + path,
+                                     "-e",
+                                     "trace=fstat,newfstatat",
+                                     "-e",
+                                     "inject=fstat,newfstatat:error=EIO",
+                                     RULE_MERGE_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    options.cwd = dir.path;
+    return run_process(argv, options);
+  };
+  expect_result(failing_fstat("/tmp/b", {}), "{\"enabled\":false,\"rule\":[" + rule("", "a") + "]}",
+                "failed to read tmp/b\n", 2);
+  RunOptions to_file;
+  to_file.stdout_path = dir.path + "/tmp/out";
+  expect_result(failing_fstat("/tmp/out", {}, to_file), "", "failed to read tmp/\n", 2);
+  EXPECT_EQ(read_file(dir.path + "/tmp/out"), "{\"enabled\":false,\"rule\":[]}");
+  expect_result(failing_fstat("", {"-o", "out.json"}), "", "failed to read tmp/\n", 2);
+  EXPECT_EQ(read_file(dir.path + "/out.json"), "{\"old\":true}\n");
 }
 
 }  // namespace

@@ -1,0 +1,61 @@
+// Tests for the replacement file: the named temporary file of a file system without
+// O_TMPFILE goes when a signal ends the run.
+#include "replacement_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "process.h"
+
+namespace {
+
+std::vector<std::string> listing(const std::string& path) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path)) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+TEST(ReplacementFile, NamedTemporaryFileTakesTheTargetsPlace) {
+  ScratchDir dir;
+  dir.write("out.json", "old");
+  ReplacementFilePtr file = create_replacement(dir.path + "/out.json", stderr, false);
+  ASSERT_TRUE(file);
+  std::fputs("new", file->stream);
+  ASSERT_TRUE(commit_replacement(*file, stderr));
+  EXPECT_EQ(listing(dir.path), std::vector<std::string>{"out.json"});
+  std::ifstream in(dir.path + "/out.json");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new");
+}
+
+TEST(ReplacementFile, SignalsRemoveTheNamedTemporaryFile) {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    SCOPED_TRACE(signal_number);
+    ScratchDir dir;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ReplacementFilePtr file = create_replacement(dir.path + "/out.json", stderr, false);
+      if (!file || file->temporary.empty()) _exit(1);
+      std::fputs("partial", file->stream);
+      std::fflush(file->stream);
+      raise(signal_number);
+      _exit(2);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+    EXPECT_TRUE(listing(dir.path).empty());
+  }
+}
+
+}  // namespace
