@@ -11,8 +11,6 @@
 #include <new>
 #include <string>
 
-#include "tree_storage.h"
-
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -24,6 +22,10 @@ constexpr std::size_t kStreamPieceSize = 256;  // one stream piece, terminator i
 
 struct MarkupReader {
   TreePtr tree;
+  // The element (or attribute) open, under which the next node goes: the reader's own
+  // cursor, always the last child of its parent, so that climbing takes one step.
+  TreeNode* current = nullptr;
+  TreeNode* root = nullptr;
   FILE* err = nullptr;  // where faults are also written, when given
   // The token: the run of characters gathered since the last structural event.
   std::unique_ptr<char[]> token_buffer;
@@ -136,18 +138,21 @@ void report_no_memory(MarkupReader& r) {
 }
 
 // The root has no parent: where a step would climb above it, the root stays current.
-void climb(NameTree& tree) {
-  if (TreeNode* parent = tree.current->parent()) tree.current = parent;
+void climb(MarkupReader& r) {
+  if (TreeNode* parent = node_parent(*r.current)) r.current = parent;
 }
 
 bool add_child(MarkupReader& r, std::string_view name) {
-  if (tree_add_child(*r.tree, name)) return true;
+  if (TreeNode* node = tree_append_child(*r.tree, *r.current, name)) {
+    r.current = node;
+    return true;
+  }
   report_no_memory(r);
   return false;
 }
 
 bool set_value(MarkupReader& r, std::string_view value) {
-  if (tree_set_value(*r.tree, *r.tree->current, value)) return true;
+  if (tree_set_value(*r.tree, *r.current, value)) return true;
   report_no_memory(r);
   return false;
 }
@@ -162,25 +167,24 @@ bool finish_text(MarkupReader& r) {
 
 bool finish_attribute_value(MarkupReader& r) {
   if (!set_value(r, token(r))) return false;
-  node_set_attribute_mark(*r.tree->current, true);
-  climb(*r.tree);
+  node_set_attribute_mark(*r.current, true);
+  climb(r);
   return true;
 }
 
 bool finish_tag_name(MarkupReader& r) {
-  NameTree& tree = *r.tree;
   std::string_view name = token(r);
   if (!name.empty() && name.front() == '/') {
     name.remove_prefix(1);
-    if (tree.current == tree.root) {
+    if (r.current == r.root) {
       report(r, FaultKind::kClosedAtZeroLevel, "tag ", name, " is closed at zero level");
       return false;
     }
-    if (name != tree.current->name_view()) {
+    if (name != node_name(*r.current)) {
       report(r, FaultKind::kNotProperlyPaired, "tag ", name, " is not properly paired");
       return false;
     }
-    tree.current = tree.current->parent();
+    r.current = node_parent(*r.current);
     return true;
   }
   if (!name.empty() && name.back() == '/') {
@@ -189,7 +193,7 @@ bool finish_tag_name(MarkupReader& r) {
     --r.token_position;
     name.remove_suffix(1);
     if (!add_child(r, name)) return false;
-    tree.current = tree.current->parent();
+    r.current = node_parent(*r.current);
     return true;
   }
   if (!name.empty() && name.front() == '?') return true;  // a processing instruction
@@ -282,7 +286,7 @@ bool feed_markup(MarkupReader& r, char c) {
         return false;
       }
       if ((r.mode & kInTag) && !finish_tag_name(r)) return false;
-      if ((r.mode & kInAttributes) && ends_with(r, '/')) climb(*r.tree);
+      if ((r.mode & kInAttributes) && ends_with(r, '/')) climb(r);
       r.mode &= static_cast<std::uint8_t>(~(kInTag | kInAttributes));
       empty_token(r);
       return true;
@@ -623,6 +627,7 @@ bool start(MarkupReader& r, FILE* err) {
     report(r, FaultKind::kNoMemory, "No more memory\n", {}, {}, false);
     return false;
   }
+  r.root = r.current = &tree_root(*r.tree);
   r.token_position = r.token_buffer.get();
   r.token_capacity = kTokenStartSize;
   return true;
@@ -697,7 +702,7 @@ ParseResult markup_finish(MarkupReader& reader) {
   reader.token_capacity = 0;
   // Nothing else is checked at the end: text after the last tag, and a tag, value or
   // comment left open, are dropped.
-  if (reader.tree->current != reader.tree->root) {
+  if (reader.current != reader.root) {
     report(reader, FaultKind::kIncomplete, "Incomplete xml\n", {}, {}, false);
     reader.tree.reset();
     return failed(reader);
