@@ -10,6 +10,7 @@
 #include <string>
 
 #include "byte_runs.h"
+#include "references.h"
 
 namespace nametree {
 
@@ -33,6 +34,12 @@ struct MarkupReader {
   std::uint8_t mode = 0;
   bool spent = false;  // finished, or stopped by a fault
   Fault fault;
+  ReaderOptions options;
+  // Whether the start of the input still has to be looked at for a byte order mark, and
+  // the first bytes held back meanwhile, which may begin one.
+  bool mark_pending = false;
+  std::uint8_t mark_held = 0;
+  char mark_bytes[4] = {};
 };
 
 constexpr std::uint8_t kInTag = 1;         // a tag's name
@@ -112,14 +119,25 @@ bool set_value(MarkupReader& r, std::string_view value) {
 
 // Character data ends at a `<`: it becomes the current element's value, without the
 // space a trailing run of white space left.
+// The token as a value: with the option, its references decoded in place.
+std::string_view value_token(MarkupReader& r) {
+  if (r.options.decode_references) {
+    char* const start = r.token_buffer.get();
+    const std::size_t size = token(r).size();
+    r.token_position = start + decode_references(start, size);
+  }
+  return token(r);
+}
+
 bool finish_text(MarkupReader& r) {
-  std::string_view text = token(r);
-  if (text.back() == ' ') text.remove_suffix(1);
-  return set_value(r, text);
+  // The space a trailing run of white space left goes before references are decoded, so
+  // that `&#32;` keeps the space it stands for.
+  if (r.token_position[-1] == ' ') --r.token_position;
+  return set_value(r, value_token(r));
 }
 
 bool finish_attribute_value(MarkupReader& r) {
-  if (!set_value(r, token(r))) return false;
+  if (!set_value(r, value_token(r))) return false;
   node_set_attribute_mark(*r.current, true);
   climb(r);
   return true;
@@ -444,8 +462,10 @@ bool feed_span(MarkupReader& r, const char* p, const char* const end) {
 }
 
 // Sets up a reader in place; false after "No more memory\n".
-bool start(MarkupReader& r, FILE* err) {
+bool start(MarkupReader& r, FILE* err, ReaderOptions options) {
   r.err = err;
+  r.options = options;
+  r.mark_pending = options.read_byte_order_mark;
   r.tree = tree_create();
   r.token_buffer.reset(new (std::nothrow) char[kTokenStartSize]);
   if (!r.tree || !r.token_buffer) {
@@ -458,30 +478,91 @@ bool start(MarkupReader& r, FILE* err) {
   return true;
 }
 
+// What the first bytes of an input say about a byte order mark.
+enum class Mark : std::uint8_t { kNone, kUtf8, kOther, kNeedMore };
+
+// Looks at `start`, the first bytes of an input (all of them when `at_end`), for a byte
+// order mark: UTF-8's, or one of UTF-16 or UTF-32 (`FF FE` begins both little-endian
+// marks). kNeedMore while the bytes so far may still begin a mark.
+Mark byte_order_mark(std::string_view start, bool at_end) {
+  constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+  constexpr std::string_view kOtherMarks[] = {"\xFE\xFF", "\xFF\xFE",
+                                              std::string_view("\0\0\xFE\xFF", 4)};
+  if (start.starts_with(kUtf8Mark)) return Mark::kUtf8;
+  for (std::string_view mark : kOtherMarks) {
+    if (start.starts_with(mark)) return Mark::kOther;
+  }
+  if (!at_end) {
+    for (std::string_view mark : kOtherMarks) {
+      if (mark.starts_with(start)) return Mark::kNeedMore;
+    }
+    if (kUtf8Mark.starts_with(start)) return Mark::kNeedMore;
+  }
+  return Mark::kNone;
+}
+
+void report_not_utf8(MarkupReader& r) {
+  report(r, FaultKind::kNotUtf8, "UTF-16 or UTF-32 byte order mark: only UTF-8 is read\n", {}, {},
+         false);
+}
+
+// Takes what a byte order mark at the start of the input asks for, once the bytes held
+// back and those of `piece` tell: UTF-8's leaves `piece` without it, and the bytes held
+// back that begin no mark are fed first. False after a fault.
+bool take_byte_order_mark(MarkupReader& r, std::string_view& piece, bool at_end) {
+  const std::size_t held_before = r.mark_held;
+  const std::size_t taken = std::min(piece.size(), sizeof r.mark_bytes - held_before);
+  std::memcpy(r.mark_bytes + held_before, piece.data(), taken);
+  r.mark_held = static_cast<std::uint8_t>(held_before + taken);
+  switch (byte_order_mark(std::string_view(r.mark_bytes, r.mark_held), at_end)) {
+    case Mark::kNeedMore:
+      piece = {};  // all of it is held back
+      return true;
+    case Mark::kUtf8:
+      r.mark_pending = false;
+      piece.remove_prefix(3 - held_before);
+      return true;
+    case Mark::kOther:
+      r.mark_pending = false;
+      report_not_utf8(r);
+      return false;
+    case Mark::kNone:
+      break;
+  }
+  r.mark_pending = false;
+  return feed_span(r, r.mark_bytes, r.mark_bytes + held_before);
+}
+
 ParseResult failed(const MarkupReader& r) {
   return {nullptr, r.fault};
 }
 
 }  // namespace
 
-ReaderPtr markup_reader_create(FILE* err) {
+ReaderPtr markup_reader_create(FILE* err, ReaderOptions options) {
   ReaderPtr reader(new (std::nothrow) MarkupReader);
   if (!reader) {
     if (err) std::fputs("No more memory\n", err);
     return nullptr;
   }
-  if (!start(*reader, err)) return nullptr;
+  if (!start(*reader, err, options)) return nullptr;
   return reader;
 }
 
 bool markup_feed(MarkupReader& reader, std::string_view piece) {
   if (reader.spent) return false;
+  if (reader.mark_pending && !take_byte_order_mark(reader, piece, false)) return false;
   return feed_span(reader, piece.data(), piece.data() + piece.size());
 }
 
 ParseResult markup_finish(MarkupReader& reader) {
   if (reader.fault.kind != FaultKind::kNone) return failed(reader);
   if (reader.spent) return {nullptr, Fault{FaultKind::kNoInput, reader.line, reader.column, ""}};
+  if (reader.mark_pending) {
+    // The input ended within what may have begun a mark.
+    std::string_view rest;
+    if (!take_byte_order_mark(reader, rest, true)) return failed(reader);
+  }
   reader.spent = true;
   reader.token_buffer.reset();
   reader.token_position = nullptr;
@@ -496,18 +577,18 @@ ParseResult markup_finish(MarkupReader& reader) {
   return {std::move(reader.tree), Fault{FaultKind::kNone, reader.line, reader.column, ""}};
 }
 
-ParseResult markup_parse_text(std::string_view text, FILE* err) {
+ParseResult markup_parse_text(std::string_view text, FILE* err, ReaderOptions options) {
   if (text.empty()) return {nullptr, Fault{FaultKind::kNoInput, 1, 0, ""}};
   MarkupReader reader;
-  if (start(reader, err)) markup_feed(reader, text);
+  if (start(reader, err, options)) markup_feed(reader, text);
   return markup_finish(reader);
 }
 
-ParseResult markup_parse_stream(FILE* stream, FILE* err) {
+ParseResult markup_parse_stream(FILE* stream, FILE* err, ReaderOptions options) {
   if (!stream) return {nullptr, Fault{FaultKind::kNoInput, 1, 0, ""}};
   MarkupReader reader;
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[kStreamBlockSize]);
-  if (!start(reader, err)) return failed(reader);
+  if (!start(reader, err, options)) return failed(reader);
   if (!buffer) {
     report(reader, FaultKind::kNoMemory, "No more memory\n", {}, {}, false);
     return failed(reader);
@@ -515,7 +596,13 @@ ParseResult markup_parse_stream(FILE* stream, FILE* err) {
   StreamPieces pieces;
   std::size_t got = 0;
   while ((got = std::fread(buffer.get(), 1, kStreamBlockSize, stream)) > 0) {
-    const std::string_view block(buffer.get(), got);
+    std::string_view block(buffer.get(), got);
+    // The mark is looked for in the stream's own first bytes, before NUL bytes cut
+    // pieces short: UTF-32's begins with two of them. A block comes short only at the
+    // end of the stream, and the first is longer than any mark otherwise.
+    if (reader.mark_pending && !take_byte_order_mark(reader, block, got < kStreamBlockSize)) {
+      break;
+    }
     if (!split_stream_block(pieces, block,
                             [&](std::string_view piece) { return markup_feed(reader, piece); }))
       break;
