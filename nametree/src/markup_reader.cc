@@ -512,7 +512,7 @@ void report_not_utf8(MarkupReader& r) {
 bool take_byte_order_mark(MarkupReader& r, std::string_view& piece, bool at_end) {
   const std::size_t held_before = r.mark_held;
   const std::size_t taken = std::min(piece.size(), sizeof r.mark_bytes - held_before);
-  std::memcpy(r.mark_bytes + held_before, piece.data(), taken);
+  if (taken > 0) std::memcpy(r.mark_bytes + held_before, piece.data(), taken);
   r.mark_held = static_cast<std::uint8_t>(held_before + taken);
   switch (byte_order_mark(std::string_view(r.mark_bytes, r.mark_held), at_end)) {
     case Mark::kNeedMore:
