@@ -117,8 +117,6 @@ bool set_value(MarkupReader& r, std::string_view value) {
   return false;
 }
 
-// Character data ends at a `<`: it becomes the current element's value, without the
-// space a trailing run of white space left.
 // The token as a value: with the option, its references decoded in place.
 std::string_view value_token(MarkupReader& r) {
   if (r.options.decode_references) {
@@ -129,6 +127,8 @@ std::string_view value_token(MarkupReader& r) {
   return token(r);
 }
 
+// Character data ends at a `<`: it becomes the current element's value, without the
+// space a trailing run of white space left.
 bool finish_text(MarkupReader& r) {
   // The space a trailing run of white space left goes before references are decoded, so
   // that `&#32;` keeps the space it stands for.
