@@ -98,18 +98,6 @@ TEST(NodeLookup, ChildrenAndAttributesByName) {
   EXPECT_EQ(node_attribute(*port, "port"), nullptr);  // a node without children
 }
 
-TEST(NodeLookup, FindsAmongManySiblings) {
-  // A wide parent: the tree keeps indexes for it, and lookups still count in order.
-  std::string text = "<r>";
-  for (int i = 0; i < 1000; ++i) text += "<a>" + std::to_string(i) + "</a><b/>";
-  text += "</r>";
-  ParseResult result = markup_parse_text(text);
-  ASSERT_TRUE(result.tree);
-  EXPECT_EQ(describe(find(tree_root(*result.tree), "r/a[1000]")), "a=999");
-  EXPECT_EQ(describe(find(tree_root(*result.tree), "r/a[501]")), "a=500");
-  EXPECT_EQ(find(tree_root(*result.tree), "r/a[1001]"), nullptr);
-}
-
 // Building a tree under explicit parents: the current node is left alone.
 TEST(NodeLookup, AppendsUnderAnExplicitParent) {
   TreePtr tree = tree_create();
