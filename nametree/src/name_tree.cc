@@ -178,6 +178,44 @@ TreeNode* next_free_node(NameTree& tree) {
 
 // Adds a node named `name` as the last child of `parent`, or as the root when `parent` is
 // none. Returns none when memory runs out; the tree is then unchanged.
+TreeNode* append_child(NameTree& tree, TreeNode* parent, std::string_view name);
+
+}  // namespace
+
+void TreeRelease::operator()(NameTree* tree) const noexcept {
+  // Nodes and texts live in blocks: the tree goes without visiting a single node.
+  delete tree;
+}
+
+TreePtr tree_create() {
+  TreePtr tree(new (std::nothrow) NameTree);
+  if (!tree || !append_child(*tree, nullptr, "")) return nullptr;
+  tree->current = tree->root;
+  return tree;
+}
+
+void tree_destroy(TreePtr tree) {
+  tree.reset();
+}
+
+TreeNode& tree_root(NameTree& tree) {
+  return *tree.root;
+}
+
+const TreeNode& tree_root(const NameTree& tree) {
+  return *tree.root;
+}
+
+TreeNode& tree_current(NameTree& tree) {
+  return *tree.current;
+}
+
+void tree_set_current(NameTree& tree, TreeNode& node) {
+  tree.current = &node;
+}
+
+namespace {
+
 TreeNode* append_child(NameTree& tree, TreeNode* parent, std::string_view name) {
   TreeNode* node = nullptr;
   TreeNode* last = nullptr;  // the parent's last child so far
@@ -231,38 +269,6 @@ TreeNode* append_child(NameTree& tree, TreeNode* parent, std::string_view name) 
 }
 
 }  // namespace
-
-void TreeRelease::operator()(NameTree* tree) const noexcept {
-  // Nodes and texts live in blocks: the tree goes without visiting a single node.
-  delete tree;
-}
-
-TreePtr tree_create() {
-  TreePtr tree(new (std::nothrow) NameTree);
-  if (!tree || !append_child(*tree, nullptr, "")) return nullptr;
-  tree->current = tree->root;
-  return tree;
-}
-
-void tree_destroy(TreePtr tree) {
-  tree.reset();
-}
-
-TreeNode& tree_root(NameTree& tree) {
-  return *tree.root;
-}
-
-const TreeNode& tree_root(const NameTree& tree) {
-  return *tree.root;
-}
-
-TreeNode& tree_current(NameTree& tree) {
-  return *tree.current;
-}
-
-void tree_set_current(NameTree& tree, TreeNode& node) {
-  tree.current = &node;
-}
 
 bool tree_add_child(NameTree& tree, std::string_view name) {
   TreeNode* node = append_child(tree, tree.current, name);
