@@ -45,10 +45,10 @@ NAMETREE_API ParseResult markup_parse_text(std::string_view text, FILE* err = nu
                                            ReaderOptions options = {});
 
 // Reads a stream to its end, in pieces of at most 255 characters that end at each
-// newline; a NUL byte ends the piece it is read in. A byte order mark is looked for (with
-// the option) in the stream's first bytes, before any piece is cut. An empty stream gives a bare
-// root. A stream that cannot be read to its end gives kReadError; a missing stream gives no tree
-// and no message, like an empty text.
+// newline; a NUL byte ends the piece it is read in. With the option, a byte order mark
+// is looked for in the stream's first bytes, before any piece is cut. An empty stream
+// gives a bare root. A stream that cannot be read to its end gives kReadError; a missing
+// stream gives no tree and no message, like an empty text.
 NAMETREE_API ParseResult markup_parse_stream(FILE* stream, FILE* err = nullptr,
                                              ReaderOptions options = {});
 
