@@ -2,6 +2,11 @@
 // reader fed the same bytes in pieces, must give the same tree, or all fail with the same
 // one message and fault; every tree they give must hold together: parent links, children
 // in order, and occurrence numbers that count same-named siblings in order.
+//
+// The options are checked against the reader without them: decoding references gives the
+// tree without it with each value decoded by a plain decoder of this file's own, and
+// reading the byte order mark gives the tree of the input without its UTF-8 mark, or a
+// fault for the others. With both, text, stream and pieces still agree.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -62,12 +67,20 @@ std::string value_of(const TreeNode& node) {
   return node_value(node) ? std::string(*node_value(node)) : "(none)";
 }
 
-void expect_same_trees(const NameTree& a, const NameTree& b) {
+std::string as_written(std::string_view value) {
+  return std::string(value);
+}
+
+// Compares two trees; the values of `a` are first passed through `value_in_b`.
+void expect_same_trees(const NameTree& a, const NameTree& b,
+                       std::string (*value_in_b)(std::string_view) = as_written) {
   const TreeNode* x = &tree_root(a);
   const TreeNode* y = &tree_root(b);
   while (x && y) {
     expect(node_name(*x) == node_name(*y), "same names", name_of(*x) + " / " + name_of(*y));
-    expect(node_value(*x) == node_value(*y), "same values", value_of(*x) + " / " + value_of(*y));
+    expect(node_value(*x).has_value() == node_value(*y).has_value() &&
+               (!node_value(*x) || value_in_b(*node_value(*x)) == *node_value(*y)),
+           "same values", value_of(*x) + " / " + value_of(*y));
     expect(node_is_attribute(*x) == node_is_attribute(*y), "same attribute marks", name_of(*x));
     expect(node_occurrence(*x) == node_occurrence(*y), "same occurrences", name_of(*x));
     expect(!node_first_child(*x) == !node_first_child(*y), "same children", name_of(*x));
@@ -84,8 +97,9 @@ void expect_same_faults(const Fault& a, const Fault& b) {
 }
 
 // Feeds `text` in pieces whose sizes come from `cuts`, then finishes.
-ParseResult parse_in_pieces(std::string_view text, std::string_view cuts, FILE* err) {
-  ReaderPtr reader = markup_reader_create(err);
+ParseResult parse_in_pieces(std::string_view text, std::string_view cuts, FILE* err,
+                            ReaderOptions options = {}) {
+  ReaderPtr reader = markup_reader_create(err, options);
   if (!reader) std::abort();
   for (std::size_t i = 0; !text.empty(); ++i) {
     const std::size_t size =
@@ -96,6 +110,9 @@ ParseResult parse_in_pieces(std::string_view text, std::string_view cuts, FILE* 
   }
   return markup_finish(*reader);
 }
+
+constexpr std::string_view kNotUtf8Message =
+    "UTF-16 or UTF-32 byte order mark: only UTF-8 is read\n";
 
 // A message with its position: `<text> at <line>:<column>\n`.
 bool positioned(std::string_view err, std::string_view text) {
@@ -109,8 +126,8 @@ bool positioned(std::string_view err, std::string_view text) {
 }
 
 void check_message(std::string_view err) {
-  if (err == "Incomplete xml\n" || positioned(err, "tag is already opened") ||
-      positioned(err, "tag is not yet opened")) {
+  if (err == "Incomplete xml\n" || err == kNotUtf8Message ||
+      positioned(err, "tag is already opened") || positioned(err, "tag is not yet opened")) {
     return;
   }
   for (std::string_view kind : {" is closed at zero level", " is not properly paired"}) {
@@ -135,10 +152,136 @@ ParseResult parse_lines(std::string_view raw, FILE* err) {
   return markup_finish(*reader);
 }
 
+// References decoded the plain way, one character at a time: the five entities, and
+// `&#` digits `;` or `&#x` hex digits `;` of a Unicode scalar value, as UTF-8.
+std::string decoded(std::string_view text) {
+  static constexpr std::pair<std::string_view, char> kEntities[] = {
+      {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}, {"&apos;", '\''}};
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    bool done = false;
+    for (const auto& [entity, byte] : kEntities) {
+      if (text.substr(i).starts_with(entity)) {
+        out += byte;
+        i += entity.size();
+        done = true;
+        break;
+      }
+    }
+    if (done) continue;
+    if (text.substr(i).starts_with("&#")) {
+      const bool hex = text.substr(i).starts_with("&#x");
+      std::size_t j = i + (hex ? 3 : 2);
+      unsigned long value = 0;
+      bool any = false;
+      bool too_big = false;
+      for (; j < text.size(); ++j) {
+        const char c = text[j];
+        int digit = -1;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (digit < 0) break;
+        any = true;
+        value = value * (hex ? 16 : 10) + static_cast<unsigned long>(digit);
+        if (value > 0x10FFFF) too_big = true, value = 0x110000;
+      }
+      if (any && !too_big && j < text.size() && text[j] == ';' && value != 0 &&
+          !(value >= 0xD800 && value <= 0xDFFF)) {
+        if (value < 0x80) {
+          out += static_cast<char>(value);
+        } else if (value < 0x800) {
+          out += static_cast<char>(0xC0 | (value >> 6));
+          out += static_cast<char>(0x80 | (value & 0x3F));
+        } else if (value < 0x10000) {
+          out += static_cast<char>(0xE0 | (value >> 12));
+          out += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+          out += static_cast<char>(0x80 | (value & 0x3F));
+        } else {
+          out += static_cast<char>(0xF0 | (value >> 18));
+          out += static_cast<char>(0x80 | ((value >> 12) & 0x3F));
+          out += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+          out += static_cast<char>(0x80 | (value & 0x3F));
+        }
+        i = j + 1;
+        continue;
+      }
+    }
+    out += text[i++];
+  }
+  return out;
+}
+
+// Reads `raw` with the options as text and in pieces, which must agree, and as a stream
+// where it holds no NUL byte, which must agree too. Returns the text's result.
+ParseResult parse_with(std::string_view raw, ReaderOptions options, std::string& message) {
+  Capture err, pieces_err;
+  ParseResult whole = markup_parse_text(raw, err.file, options);
+  message = err.take();
+  expect(whole.fault.message == message, "the fault holds the message written", message);
+  if (raw.empty()) return whole;
+  if (whole.tree) {
+    check_tree(*whole.tree);
+  } else {
+    check_message(message);
+  }
+  ParseResult pieces = parse_in_pieces(raw, raw.substr(0, 16), pieces_err.file, options);
+  expect(pieces_err.take() == message, "with options, pieces say what the text says");
+  expect_same_faults(whole.fault, pieces.fault);
+  expect(!whole.tree == !pieces.tree, "with options, pieces and text both give a tree or fail");
+  if (whole.tree) expect_same_trees(*whole.tree, *pieces.tree);
+  if (raw.find('\0') == std::string_view::npos) {
+    Capture stream_err;
+    FILE* stream = fmemopen(const_cast<char*>(raw.data()), raw.size(), "r");
+    if (!stream) std::abort();
+    ParseResult from_stream = markup_parse_stream(stream, stream_err.file, options);
+    std::fclose(stream);
+    expect(stream_err.take() == message, "with options, the stream says what the text says");
+    expect_same_faults(whole.fault, from_stream.fault);
+    expect(!whole.tree == !from_stream.tree, "with options, stream and text both give a tree");
+    if (whole.tree) expect_same_trees(*whole.tree, *from_stream.tree);
+  }
+  return whole;
+}
+
+// The options against the reader without them.
+void check_options(std::string_view raw) {
+  ReaderOptions decode;
+  decode.decode_references = true;
+  ReaderOptions mark;
+  mark.read_byte_order_mark = true;
+  std::string plain_message, decoded_message, mark_message, both_message, rest_message;
+  ParseResult plain = parse_with(raw, {}, plain_message);
+  ParseResult with_decoding = parse_with(raw, decode, decoded_message);
+  expect(plain_message == decoded_message, "decoding changes no fault", decoded_message);
+  expect_same_faults(plain.fault, with_decoding.fault);
+  expect(!plain.tree == !with_decoding.tree, "decoding gives a tree where the reader does");
+  if (plain.tree) expect_same_trees(*plain.tree, *with_decoding.tree, decoded);
+
+  ParseResult with_mark = parse_with(raw, mark, mark_message);
+  const bool other_mark = raw.starts_with("\xFE\xFF") || raw.starts_with("\xFF\xFE") ||
+                          raw.starts_with(std::string_view("\0\0\xFE\xFF", 4));
+  if (other_mark) {
+    expect(!with_mark.tree && with_mark.fault.kind == FaultKind::kNotUtf8 &&
+               mark_message == kNotUtf8Message,
+           "a UTF-16 or UTF-32 mark is a fault", mark_message);
+  } else {
+    const std::string_view rest = raw.starts_with("\xEF\xBB\xBF") ? raw.substr(3) : raw;
+    ParseResult without = parse_with(rest, {}, rest_message);
+    expect(rest_message == mark_message, "a UTF-8 mark is skipped", mark_message);
+    if (!rest.empty()) expect_same_faults(without.fault, with_mark.fault);
+    expect(!without.tree == !with_mark.tree || rest.empty(), "a UTF-8 mark is skipped whole");
+    if (without.tree && with_mark.tree) expect_same_trees(*without.tree, *with_mark.tree);
+  }
+  ReaderOptions both = decode;
+  both.read_byte_order_mark = true;
+  parse_with(raw, both, both_message);
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view raw = as_text(data, size);
+  check_options(raw);
   {
     // The text entry point, and pieces, take NUL bytes like any other character.
     Capture err, pieces_err;

@@ -10,7 +10,6 @@
 
 #include "message_text.h"
 
-using nametree::NameTree;
 using nametree::TreeNode;
 
 namespace {
@@ -51,12 +50,12 @@ long offset(std::size_t position) {
 // An object opened without a member name before it (`{{"a":1}}`) has no node of its
 // own; its members then hang under the nearest enclosing level that has one.
 void add_member_node(Scanner& s, const std::string& name) {
-  NameTree& tree = *s.result.tree;
   int parent_level = s.level - 1;
   while (!s.levels[static_cast<std::size_t>(parent_level)].node) --parent_level;
-  nametree::tree_set_current(tree, *s.levels[static_cast<std::size_t>(parent_level)].node);
-  if (!nametree::tree_add_child(tree, name)) std::fputs("no more memory at 1:0\n", s.err);
-  s.levels[static_cast<std::size_t>(s.level)].node = &nametree::tree_current(tree);
+  TreeNode* parent = s.levels[static_cast<std::size_t>(parent_level)].node;
+  TreeNode* node = nametree::tree_append_child(*s.result.tree, *parent, name);
+  if (!node) std::fputs("no more memory at 1:0\n", s.err);
+  s.levels[static_cast<std::size_t>(s.level)].node = node ? node : parent;
 }
 
 // Reads a string token; the cursor stands on the opening quote. A quote preceded by an

@@ -7,7 +7,7 @@ namespace nametree {
 
 namespace {
 
-constexpr std::array<const char*, 9> kFaultKindNames = {
+constexpr std::array<const char*, 10> kFaultKindNames = {
     "none",
     "no-input",
     "no-memory",
@@ -17,8 +17,9 @@ constexpr std::array<const char*, 9> kFaultKindNames = {
     "not-properly-paired",
     "incomplete",
     "read-error",
+    "not-utf-8",
 };
-static_assert(kFaultKindNames.size() == static_cast<std::size_t>(FaultKind::kReadError) + 1,
+static_assert(kFaultKindNames.size() == static_cast<std::size_t>(FaultKind::kNotUtf8) + 1,
               "one name per kind");
 
 }  // namespace

@@ -3,27 +3,26 @@
 #include "nametree/markup_reader.h"
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <string>
 
-#include "tree_storage.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "byte_runs.h"
+#include "references.h"
 
 namespace nametree {
 
 constexpr std::int32_t kTokenStartSize = 256;  // the token buffer doubles from here
-constexpr std::size_t kStreamPieceSize = 256;  // one stream piece, terminator included
+constexpr std::size_t kStreamBlockSize = std::size_t{1} << 16;  // read from a stream at once
 
 struct MarkupReader {
   TreePtr tree;
+  // The element (or attribute) open, under which the next node goes: the reader's own
+  // cursor, always the last child of its parent, so that climbing takes one step.
+  TreeNode* current = nullptr;
+  TreeNode* root = nullptr;
   FILE* err = nullptr;  // where faults are also written, when given
   // The token: the run of characters gathered since the last structural event.
   std::unique_ptr<char[]> token_buffer;
@@ -35,6 +34,12 @@ struct MarkupReader {
   std::uint8_t mode = 0;
   bool spent = false;  // finished, or stopped by a fault
   Fault fault;
+  ReaderOptions options;
+  // Whether the start of the input still has to be looked at for a byte order mark, and
+  // the first bytes held back meanwhile, which may begin one.
+  bool mark_pending = false;
+  std::uint8_t mark_held = 0;
+  char mark_bytes[4] = {};
 };
 
 constexpr std::uint8_t kInTag = 1;         // a tag's name
@@ -47,49 +52,6 @@ void ReaderRelease::operator()(MarkupReader* reader) const noexcept {
 }
 
 namespace {
-
-// Characters that, outside a comment, only ever join the token: everything but the
-// markup characters, white space, and `-` (which may complete a comment opening).
-constexpr std::array<bool, 256> kPlain = [] {
-  std::array<bool, 256> table{};
-  for (int i = 0; i < 256; ++i) table[static_cast<std::size_t>(i)] = true;
-  for (unsigned char c : std::string_view("<>=\"-\t\n\r ")) table[c] = false;
-  return table;
-}();
-
-// Characters that end a stretch of character data: the start or end of a tag.
-constexpr std::array<bool, 256> kTextEnd = [] {
-  std::array<bool, 256> table{};
-  table['<'] = table['>'] = true;
-  return table;
-}();
-
-constexpr std::array<bool, 256> kBlank = [] {
-  std::array<bool, 256> table{};
-  table[' '] = table['\t'] = table['\n'] = table['\r'] = true;
-  return table;
-}();
-
-bool plain(char c) {
-  return kPlain[static_cast<unsigned char>(c)];
-}
-
-// Moves a line or column number on. Numbers wrap instead of overflowing on a line of
-// more than 2^31 characters.
-constexpr std::int32_t advance(std::int32_t number, std::uint32_t by = 1) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + by);
-}
-
-// Counts one character read: after a newline the line goes on and the column returns
-// to 0; any other character moves the column on.
-constexpr void count_position(std::int32_t& line, std::int32_t& column, char c) {
-  if (c == '\n') {
-    line = advance(line);
-    column = 0;
-  } else {
-    column = advance(column);
-  }
-}
 
 std::string_view token(const MarkupReader& r) {
   const char* start = r.token_buffer.get();
@@ -136,51 +98,64 @@ void report_no_memory(MarkupReader& r) {
 }
 
 // The root has no parent: where a step would climb above it, the root stays current.
-void climb(NameTree& tree) {
-  if (TreeNode* parent = tree.current->parent()) tree.current = parent;
+void climb(MarkupReader& r) {
+  if (TreeNode* parent = node_parent(*r.current)) r.current = parent;
 }
 
 bool add_child(MarkupReader& r, std::string_view name) {
-  if (tree_add_child(*r.tree, name)) return true;
+  if (TreeNode* node = tree_append_child(*r.tree, *r.current, name)) {
+    r.current = node;
+    return true;
+  }
   report_no_memory(r);
   return false;
 }
 
 bool set_value(MarkupReader& r, std::string_view value) {
-  if (tree_set_value(*r.tree, *r.tree->current, value)) return true;
+  if (tree_set_value(*r.tree, *r.current, value)) return true;
   report_no_memory(r);
   return false;
+}
+
+// The token as a value: with the option, its references decoded in place.
+std::string_view value_token(MarkupReader& r) {
+  if (r.options.decode_references) {
+    char* const start = r.token_buffer.get();
+    const std::size_t size = token(r).size();
+    r.token_position = start + decode_references(start, size);
+  }
+  return token(r);
 }
 
 // Character data ends at a `<`: it becomes the current element's value, without the
 // space a trailing run of white space left.
 bool finish_text(MarkupReader& r) {
-  std::string_view text = token(r);
-  if (text.back() == ' ') text.remove_suffix(1);
-  return set_value(r, text);
+  // The space a trailing run of white space left goes before references are decoded, so
+  // that `&#32;` keeps the space it stands for.
+  if (r.token_position[-1] == ' ') --r.token_position;
+  return set_value(r, value_token(r));
 }
 
 bool finish_attribute_value(MarkupReader& r) {
-  if (!set_value(r, token(r))) return false;
-  node_set_attribute_mark(*r.tree->current, true);
-  climb(*r.tree);
+  if (!set_value(r, value_token(r))) return false;
+  node_set_attribute_mark(*r.current, true);
+  climb(r);
   return true;
 }
 
 bool finish_tag_name(MarkupReader& r) {
-  NameTree& tree = *r.tree;
   std::string_view name = token(r);
   if (!name.empty() && name.front() == '/') {
     name.remove_prefix(1);
-    if (tree.current == tree.root) {
+    if (r.current == r.root) {
       report(r, FaultKind::kClosedAtZeroLevel, "tag ", name, " is closed at zero level");
       return false;
     }
-    if (name != tree.current->name_view()) {
+    if (name != node_name(*r.current)) {
       report(r, FaultKind::kNotProperlyPaired, "tag ", name, " is not properly paired");
       return false;
     }
-    tree.current = tree.current->parent();
+    r.current = node_parent(*r.current);
     return true;
   }
   if (!name.empty() && name.back() == '/') {
@@ -189,7 +164,7 @@ bool finish_tag_name(MarkupReader& r) {
     --r.token_position;
     name.remove_suffix(1);
     if (!add_child(r, name)) return false;
-    tree.current = tree.current->parent();
+    r.current = node_parent(*r.current);
     return true;
   }
   if (!name.empty() && name.front() == '?') return true;  // a processing instruction
@@ -282,7 +257,7 @@ bool feed_markup(MarkupReader& r, char c) {
         return false;
       }
       if ((r.mode & kInTag) && !finish_tag_name(r)) return false;
-      if ((r.mode & kInAttributes) && ends_with(r, '/')) climb(*r.tree);
+      if ((r.mode & kInAttributes) && ends_with(r, '/')) climb(r);
       r.mode &= static_cast<std::uint8_t>(~(kInTag | kInAttributes));
       empty_token(r);
       return true;
@@ -336,134 +311,6 @@ bool feed_one(MarkupReader& r, char c) {
 
 bool in_text(const MarkupReader& r) {
   return r.mode == 0;
-}
-
-// Copies a run of character data from [p, stop) to `out`, up to the first byte that may
-// end it: a `<`, a `>`, a byte below 0x20 (tab, newline and carriage return among
-// them), or a space after a space. A single space joins the run as it is. The byte
-// before `p` must be neither a space nor the start of the text. `out` must have room
-// for every byte up to `stop`. Returns where the run ends.
-const char* copy_text_run(const char* p, const char* const stop, char* out) {
-#if defined(__SSE2__)
-  {
-    // Sixteen bytes a step where the processor has SSE2; the steps below finish the run.
-    const __m128i below_space = _mm_set1_epi8(0x1F);
-    const __m128i space = _mm_set1_epi8(' ');
-    const __m128i angle_bit = _mm_set1_epi8(0x02);
-    const __m128i angle = _mm_set1_epi8('>');  // `<` too, once its 0x02 bit is set
-    unsigned space_before = 0;                 // the last byte of the previous step was a space
-    while (stop - p >= 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
-      const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(bytes, below_space), bytes);
-      const __m128i angles = _mm_cmpeq_epi8(_mm_or_si128(bytes, angle_bit), angle);
-      const unsigned spaces =
-          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, space)));
-      const unsigned ends =
-          static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, angles))) |
-          (spaces & ((spaces << 1) | space_before));
-      if (ends) return p + std::countr_zero(ends);
-      space_before = spaces >> 15;
-      p += 16;
-      out += 16;
-    }
-  }
-#endif
-  if constexpr (std::endian::native == std::endian::little) {
-    // Eight bytes a step. The lowest flagged byte of `ends` is always a true one, which
-    // is all that is used; spaces are flagged exactly, to pair each with the one before.
-    constexpr std::uint64_t kOnes = 0x0101010101010101;
-    constexpr std::uint64_t kHighs = 0x8080808080808080;
-    constexpr std::uint64_t kLows = 0x7F7F7F7F7F7F7F7F;
-    // Whether the last byte of the previous step was a space (the byte before the run
-    // is not one).
-    std::uint64_t space_before = p[-1] == ' ' ? 0x80 : 0;
-    while (stop - p >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, sizeof word);
-      std::memcpy(out, &word, sizeof word);
-      const std::uint64_t angle = (word | (kOnes * 0x02)) ^ (kOnes * 0x3E);  // `<` or `>`
-      const std::uint64_t blank = word ^ (kOnes * 0x20);
-      const std::uint64_t spaces = ~(((blank & kLows) + kLows) | blank) & kHighs;
-      const std::uint64_t ends = ((word - kOnes * 0x20) & ~word & kHighs) |
-                                 ((angle - kOnes) & ~angle & kHighs) |
-                                 (spaces & ((spaces << 8) | space_before));
-      if (ends) return p + std::countr_zero(ends) / 8;
-      space_before = spaces >> 56;
-      p += 8;
-      out += 8;
-    }
-  }
-  for (; p != stop; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    if (c < 0x20 || kTextEnd[c] || (c == ' ' && p[-1] == ' ')) break;
-    *out++ = static_cast<char>(c);
-  }
-  return p;
-}
-
-// Skips the spaces from `p` on, up to `end`. Returns the first byte that is not one.
-const char* skip_spaces(const char* p, const char* const end) {
-  constexpr std::uint64_t kSpaces = 0x2020202020202020;
-  if constexpr (std::endian::native == std::endian::little) {
-    while (end - p >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, sizeof word);
-      if (const std::uint64_t others = word ^ kSpaces) return p + std::countr_zero(others) / 8;
-      p += 8;
-    }
-  }
-  while (p != end && *p == ' ') ++p;
-  return p;
-}
-
-// Copies the plain characters from [p, stop) to `out`, up to the first that is not
-// plain. `out` must have room for every byte up to `stop`. Returns where the run ends.
-const char* copy_plain_run(const char* p, const char* const stop, char* out) {
-  if constexpr (std::endian::native == std::endian::little) {
-    // Eight bytes a step, stopping at the first byte that may not be plain: below 0x21,
-    // `"`, `-`, or one of `<=>?`. A flagged byte that is plain after all (`?`, a control
-    // character) is left to the byte loop below. The lowest flagged byte of each test,
-    // and so of all, is a true one.
-    constexpr std::uint64_t kOnes = 0x0101010101010101;
-    constexpr std::uint64_t kHighs = 0x8080808080808080;
-    while (stop - p >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, sizeof word);
-      std::memcpy(out, &word, sizeof word);
-      const std::uint64_t angle = (word | (kOnes * 0x03)) ^ (kOnes * 0x3F);  // `<=>?`
-      const std::uint64_t quote = word ^ (kOnes * 0x22);
-      const std::uint64_t dash = word ^ (kOnes * 0x2D);
-      const std::uint64_t ends =
-          ((word - kOnes * 0x21) & ~word & kHighs) | ((angle - kOnes) & ~angle & kHighs) |
-          ((quote - kOnes) & ~quote & kHighs) | ((dash - kOnes) & ~dash & kHighs);
-      if (ends) {
-        const std::size_t plain_bytes = static_cast<std::size_t>(std::countr_zero(ends) / 8);
-        p += plain_bytes;
-        out += plain_bytes;
-        break;
-      }
-      p += 8;
-      out += 8;
-    }
-  }
-  while (p != stop && plain(*p)) *out++ = *p++;
-  return p;
-}
-
-// Copies an attribute value's characters from [p, stop) to `out`, up to the first `"`,
-// counting lines and columns as it goes. `out` must have room for every byte up to
-// `stop`. Returns where it stopped.
-const char* copy_value_run(MarkupReader& r, const char* p, const char* const stop, char* out) {
-  std::int32_t line = r.line;
-  std::int32_t column = r.column;
-  for (; p != stop && *p != '"'; ++p) {
-    count_position(line, column, *p);
-    *out++ = *p;
-  }
-  r.line = line;
-  r.column = column;
-  return p;
 }
 
 // Character data up to the next `<` or `>`, as far as the token has room for: runs of
@@ -533,7 +380,7 @@ bool feed_span(MarkupReader& r, const char* p, const char* const end) {
       char* out = r.token_position;
       const char* const stop = p + std::min(end - p, buffer_end - out);
       const char* const run = p;
-      p = copy_value_run(r, p, stop, out);
+      p = copy_value_run(p, stop, out, r.line, r.column);
       out += p - run;
       r.token_position = out;
       if (p == end) break;
@@ -615,56 +462,75 @@ bool feed_span(MarkupReader& r, const char* p, const char* const end) {
 }
 
 // Sets up a reader in place; false after "No more memory\n".
-bool start(MarkupReader& r, FILE* err) {
+bool start(MarkupReader& r, FILE* err, ReaderOptions options) {
   r.err = err;
+  r.options = options;
+  r.mark_pending = options.read_byte_order_mark;
   r.tree = tree_create();
   r.token_buffer.reset(new (std::nothrow) char[kTokenStartSize]);
   if (!r.tree || !r.token_buffer) {
     report(r, FaultKind::kNoMemory, "No more memory\n", {}, {}, false);
     return false;
   }
+  r.root = r.current = &tree_root(*r.tree);
   r.token_position = r.token_buffer.get();
   r.token_capacity = kTokenStartSize;
   return true;
 }
 
-// A stream is read in large blocks, but its bytes are taken as if read a line at a time
-// into a buffer of kStreamPieceSize bytes: a piece ends after a newline or after 255
-// characters, and a NUL byte drops the rest of the piece it is in.
-constexpr std::size_t kStreamBlockSize = std::size_t{1} << 16;
-constexpr std::size_t kStreamPieceLength = kStreamPieceSize - 1;
+// What the first bytes of an input say about a byte order mark.
+enum class Mark : std::uint8_t { kNone, kUtf8, kOther, kNeedMore };
 
-struct StreamPieces {
-  std::size_t length = 0;  // characters of the current piece read so far
-  bool cut = false;        // a NUL byte has ended what is kept of the current piece
-};
+// Looks at `start`, the first bytes of an input (all of them when `at_end`), for a byte
+// order mark: UTF-8's, or one of UTF-16 or UTF-32 (`FF FE` begins both little-endian
+// marks). kNeedMore while the bytes so far may still begin a mark.
+Mark byte_order_mark(std::string_view start, bool at_end) {
+  constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+  constexpr std::string_view kOtherMarks[] = {"\xFE\xFF", "\xFF\xFE",
+                                              std::string_view("\0\0\xFE\xFF", 4)};
+  if (start.starts_with(kUtf8Mark)) return Mark::kUtf8;
+  for (std::string_view mark : kOtherMarks) {
+    if (start.starts_with(mark)) return Mark::kOther;
+  }
+  if (!at_end) {
+    for (std::string_view mark : kOtherMarks) {
+      if (mark.starts_with(start)) return Mark::kNeedMore;
+    }
+    if (kUtf8Mark.starts_with(start)) return Mark::kNeedMore;
+  }
+  return Mark::kNone;
+}
 
-bool feed_block(MarkupReader& r, StreamPieces& pieces, std::string_view block) {
-  if (!pieces.cut && !std::memchr(block.data(), '\0', block.size())) {
-    // No NUL byte: every character is kept, and only where the last piece stands matters.
-    const std::size_t last_newline = block.rfind('\n');
-    pieces.length = last_newline == std::string_view::npos
-                        ? (pieces.length + block.size()) % kStreamPieceLength
-                        : (block.size() - last_newline - 1) % kStreamPieceLength;
-    return markup_feed(r, block);
+void report_not_utf8(MarkupReader& r) {
+  report(r, FaultKind::kNotUtf8, "UTF-16 or UTF-32 byte order mark: only UTF-8 is read\n", {}, {},
+         false);
+}
+
+// Takes what a byte order mark at the start of the input asks for, once the bytes held
+// back and those of `piece` tell: UTF-8's leaves `piece` without it, and the bytes held
+// back that begin no mark are fed first. False after a fault.
+bool take_byte_order_mark(MarkupReader& r, std::string_view& piece, bool at_end) {
+  const std::size_t held_before = r.mark_held;
+  const std::size_t taken = std::min(piece.size(), sizeof r.mark_bytes - held_before);
+  if (taken > 0) std::memcpy(r.mark_bytes + held_before, piece.data(), taken);
+  r.mark_held = static_cast<std::uint8_t>(held_before + taken);
+  switch (byte_order_mark(std::string_view(r.mark_bytes, r.mark_held), at_end)) {
+    case Mark::kNeedMore:
+      piece = {};  // all of it is held back
+      return true;
+    case Mark::kUtf8:
+      r.mark_pending = false;
+      piece.remove_prefix(3 - held_before);
+      return true;
+    case Mark::kOther:
+      r.mark_pending = false;
+      report_not_utf8(r);
+      return false;
+    case Mark::kNone:
+      break;
   }
-  while (!block.empty()) {
-    const std::string_view span = block.substr(0, kStreamPieceLength - pieces.length);
-    const std::size_t newline = span.find('\n');
-    const std::string_view piece =
-        newline == std::string_view::npos ? span : span.substr(0, newline + 1);
-    if (!pieces.cut) {
-      const std::size_t nul = piece.find('\0');
-      pieces.cut = nul != std::string_view::npos;
-      if (!markup_feed(r, piece.substr(0, nul))) return false;
-    }
-    pieces.length += piece.size();
-    if (newline != std::string_view::npos || pieces.length == kStreamPieceLength) {
-      pieces = StreamPieces{};
-    }
-    block.remove_prefix(piece.size());
-  }
-  return true;
+  r.mark_pending = false;
+  return feed_span(r, r.mark_bytes, r.mark_bytes + held_before);
 }
 
 ParseResult failed(const MarkupReader& r) {
@@ -673,31 +539,37 @@ ParseResult failed(const MarkupReader& r) {
 
 }  // namespace
 
-ReaderPtr markup_reader_create(FILE* err) {
+ReaderPtr markup_reader_create(FILE* err, ReaderOptions options) {
   ReaderPtr reader(new (std::nothrow) MarkupReader);
   if (!reader) {
     if (err) std::fputs("No more memory\n", err);
     return nullptr;
   }
-  if (!start(*reader, err)) return nullptr;
+  if (!start(*reader, err, options)) return nullptr;
   return reader;
 }
 
 bool markup_feed(MarkupReader& reader, std::string_view piece) {
   if (reader.spent) return false;
+  if (reader.mark_pending && !take_byte_order_mark(reader, piece, false)) return false;
   return feed_span(reader, piece.data(), piece.data() + piece.size());
 }
 
 ParseResult markup_finish(MarkupReader& reader) {
   if (reader.fault.kind != FaultKind::kNone) return failed(reader);
   if (reader.spent) return {nullptr, Fault{FaultKind::kNoInput, reader.line, reader.column, ""}};
+  if (reader.mark_pending) {
+    // The input ended within what may have begun a mark.
+    std::string_view rest;
+    if (!take_byte_order_mark(reader, rest, true)) return failed(reader);
+  }
   reader.spent = true;
   reader.token_buffer.reset();
   reader.token_position = nullptr;
   reader.token_capacity = 0;
   // Nothing else is checked at the end: text after the last tag, and a tag, value or
   // comment left open, are dropped.
-  if (reader.tree->current != reader.tree->root) {
+  if (reader.current != reader.root) {
     report(reader, FaultKind::kIncomplete, "Incomplete xml\n", {}, {}, false);
     reader.tree.reset();
     return failed(reader);
@@ -705,18 +577,18 @@ ParseResult markup_finish(MarkupReader& reader) {
   return {std::move(reader.tree), Fault{FaultKind::kNone, reader.line, reader.column, ""}};
 }
 
-ParseResult markup_parse_text(std::string_view text, FILE* err) {
+ParseResult markup_parse_text(std::string_view text, FILE* err, ReaderOptions options) {
   if (text.empty()) return {nullptr, Fault{FaultKind::kNoInput, 1, 0, ""}};
   MarkupReader reader;
-  if (start(reader, err)) markup_feed(reader, text);
+  if (start(reader, err, options)) markup_feed(reader, text);
   return markup_finish(reader);
 }
 
-ParseResult markup_parse_stream(FILE* stream, FILE* err) {
+ParseResult markup_parse_stream(FILE* stream, FILE* err, ReaderOptions options) {
   if (!stream) return {nullptr, Fault{FaultKind::kNoInput, 1, 0, ""}};
   MarkupReader reader;
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[kStreamBlockSize]);
-  if (!start(reader, err)) return failed(reader);
+  if (!start(reader, err, options)) return failed(reader);
   if (!buffer) {
     report(reader, FaultKind::kNoMemory, "No more memory\n", {}, {}, false);
     return failed(reader);
@@ -724,7 +596,16 @@ ParseResult markup_parse_stream(FILE* stream, FILE* err) {
   StreamPieces pieces;
   std::size_t got = 0;
   while ((got = std::fread(buffer.get(), 1, kStreamBlockSize, stream)) > 0) {
-    if (!feed_block(reader, pieces, std::string_view(buffer.get(), got))) break;
+    std::string_view block(buffer.get(), got);
+    // The mark is looked for in the stream's own first bytes, before NUL bytes cut
+    // pieces short: UTF-32's begins with two of them. A block comes short only at the
+    // end of the stream, and the first is longer than any mark otherwise.
+    if (reader.mark_pending && !take_byte_order_mark(reader, block, got < kStreamBlockSize)) {
+      break;
+    }
+    if (!split_stream_block(pieces, block,
+                            [&](std::string_view piece) { return markup_feed(reader, piece); }))
+      break;
   }
   if (reader.fault.kind == FaultKind::kNone && std::ferror(stream)) {
     // A stream cut short must not pass for a shorter document.

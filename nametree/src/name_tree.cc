@@ -230,6 +230,10 @@ TreeNode* next_free_node(NameTree& tree) {
   return tree.node_free;
 }
 
+// Adds a node named `name` as the last child of `parent`, or as the root when `parent` is
+// none. Returns none when memory runs out; the tree is then unchanged.
+TreeNode* append_child(NameTree& tree, TreeNode* parent, std::string_view name);
+
 }  // namespace
 
 void TreeRelease::operator()(NameTree* tree) const noexcept {
@@ -239,7 +243,8 @@ void TreeRelease::operator()(NameTree* tree) const noexcept {
 
 TreePtr tree_create() {
   TreePtr tree(new (std::nothrow) NameTree);
-  if (!tree || !tree_add_child(*tree, "")) return nullptr;
+  if (!tree || !append_child(*tree, nullptr, "")) return nullptr;
+  tree->current = tree->root;
   return tree;
 }
 
@@ -263,16 +268,17 @@ void tree_set_current(NameTree& tree, TreeNode& node) {
   tree.current = &node;
 }
 
-bool tree_add_child(NameTree& tree, std::string_view name) {
+namespace {
+
+TreeNode* append_child(NameTree& tree, TreeNode* parent, std::string_view name) {
   TreeNode* node = nullptr;
-  TreeNode* parent = tree.current;
   TreeNode* last = nullptr;  // the parent's last child so far
   TreeNode* same = nullptr;  // its last child named `name`
   try {
     node = next_free_node(tree);
     if (!node) return false;
     const char* stored = intern_name(tree, name);
-    if (!stored) return false;
+    if (!stored) return nullptr;
     if (parent && !parent->wide()) {
       std::uint32_t count = 0;
       for (TreeNode* child = parent->child; child; child = child->next()) {
@@ -294,7 +300,7 @@ bool tree_add_child(NameTree& tree, std::string_view name) {
     ::new (static_cast<void*>(node)) TreeNode{};
     node->name_and_marks = reinterpret_cast<std::uintptr_t>(stored);
   } catch (const std::bad_alloc&) {
-    return false;
+    return nullptr;
   }
   // The node is taken only now that nothing can fail.
   --tree.nodes_left;
@@ -314,16 +320,29 @@ bool tree_add_child(NameTree& tree, std::string_view name) {
       node->occurrence = same->occurrence + 1;
     }
   }
+  return node;
+}
+
+}  // namespace
+
+bool tree_add_child(NameTree& tree, std::string_view name) {
+  TreeNode* node = append_child(tree, tree.current, name);
+  if (!node) return false;
   tree.current = node;
   return true;
+}
+
+TreeNode* tree_append_child(NameTree& tree, TreeNode& parent, std::string_view name) {
+  return append_child(tree, &parent, name);
 }
 
 bool tree_set_value(NameTree& tree, TreeNode& node, std::string_view value) {
   if (value.size() > kMaxValueSize) return false;
   const std::uint32_t size = static_cast<std::uint32_t>(value.size());
   if (node.value && size <= node.value_size && node.value != kEmptyValue) {
-    // A later value replaces an earlier one in place when it fits.
-    std::memcpy(node.value, value.data(), size);
+    // A later value replaces an earlier one in place when it fits. It may be a view of
+    // that very value, so the bytes may overlap.
+    std::memmove(node.value, value.data(), size);
   } else if (value.empty()) {
     node.value = kEmptyValue;
   } else {

@@ -44,23 +44,24 @@ Outcome capture(Parse parse) {
   return outcome;
 }
 
-Outcome parse_text(std::string_view input) {
-  return capture([&](FILE* err) { return markup_parse_text(input, err); });
+Outcome parse_text(std::string_view input, ReaderOptions options = {}) {
+  return capture([&](FILE* err) { return markup_parse_text(input, err, options); });
 }
 
-Outcome parse_stream(std::string_view input) {
+Outcome parse_stream(std::string_view input, ReaderOptions options = {}) {
   return capture([&](FILE* err) {
     FILE* stream = fmemopen(const_cast<char*>(input.data()), input.size(), "r");
-    ParseResult result = markup_parse_stream(stream, err);
+    ParseResult result = markup_parse_stream(stream, err, options);
     std::fclose(stream);
     return result;
   });
 }
 
 // Feeds the input in pieces of the given sizes (the last size repeats), then finishes.
-Outcome parse_in_pieces(std::string_view input, const std::vector<std::size_t>& sizes) {
+Outcome parse_in_pieces(std::string_view input, const std::vector<std::size_t>& sizes,
+                        ReaderOptions options = {}) {
   return capture([&](FILE* err) {
-    ReaderPtr reader = markup_reader_create(err);
+    ReaderPtr reader = markup_reader_create(err, options);
     std::size_t next = 0;
     while (!input.empty()) {
       const std::size_t size = std::min(input.size(), sizes[std::min(next++, sizes.size() - 1)]);
@@ -95,12 +96,12 @@ std::vector<std::vector<std::size_t>> cuttings(std::mt19937& random) {
 
 // Parses through both entry points and in pieces cut in several ways, checks that all
 // agree, and returns the text's outcome.
-Outcome parse_every_way(std::string_view input) {
+Outcome parse_every_way(std::string_view input, ReaderOptions options = {}) {
   static std::mt19937 random(7);
-  Outcome text = parse_text(input);
-  EXPECT_EQ(outcome_difference(text, parse_stream(input)), "") << "stream";
+  Outcome text = parse_text(input, options);
+  EXPECT_EQ(outcome_difference(text, parse_stream(input, options)), "") << "stream";
   for (const std::vector<std::size_t>& sizes : cuttings(random)) {
-    EXPECT_EQ(outcome_difference(text, parse_in_pieces(input, sizes)), "")
+    EXPECT_EQ(outcome_difference(text, parse_in_pieces(input, sizes, options)), "")
         << "pieces of " << testing::PrintToString(sizes);
   }
   return text;
@@ -116,10 +117,10 @@ struct Case {
   std::string_view err;
 };
 
-void check_cases(const std::vector<Case>& cases) {
+void check_cases(const std::vector<Case>& cases, ReaderOptions options = {}) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input);
-    Outcome outcome = parse_every_way(c.input);
+    Outcome outcome = parse_every_way(c.input, options);
     EXPECT_EQ(render(outcome), c.tree);
     EXPECT_EQ(outcome.err, c.err);
   }
@@ -653,6 +654,76 @@ TEST(MarkupReader, ComparisonNamesTheFirstDifference) {
     ASSERT_TRUE(a.tree && b.tree);
     EXPECT_EQ(tree_difference(&tree_root(*a.tree), &tree_root(*b.tree)), pair.difference);
   }
+}
+
+// Markup as XML writers write it, with the options; each case read every way.
+TEST(ReaderOptions, DecodesReferencesInTextAndAttributeValues) {
+  ReaderOptions options;
+  options.decode_references = true;
+  check_cases(
+      {
+          {"<a>fish &amp; chips</a>", R"((a="fish & chips"))", ""},
+          {"<a>&lt;&gt;&amp;&quot;&apos;</a>", R"((a="<>&"'"))", ""},
+          {R"(<a x="&quot;q&quot; &#65;&#x42;&#x6a;"/>)", R"((a(@x=""q" ABj")))", ""},
+          {"<a>&#233; &#x20AC; &#x1F600; &#x7F;</a>", "(a=\"\u00e9 \u20ac \U0001F600 \x7f\")", ""},
+          {"<a>&#x10FFFF;</a>", "(a=\"\xF4\x8F\xBF\xBF\")", ""},
+          {"<a>&#0000065;</a>", R"((a="A"))", ""},
+          // Unknown, malformed or out of range: as written.
+          {"<a>&nbsp; &AMP; &#X41; &#; &#x; &#-1; &#1a; &amp &lt</a>",
+           R"((a="&nbsp; &AMP; &#X41; &#; &#x; &#-1; &#1a; &amp &lt"))", ""},
+          {"<a>&#0; &#xD800; &#xDFFF; &#x110000; &#99999999999999999999;</a>",
+           R"((a="&#0; &#xD800; &#xDFFF; &#x110000; &#99999999999999999999;"))", ""},
+          // A reference decodes once: `&amp;lt;` is `&lt;` as text.
+          {"<a>&amp;lt; &&amp; &amp;&amp;</a>", R"((a="&lt; && &&"))", ""},
+          // After white space is folded: a reference to white space keeps it.
+          {"<a> x&#32;&#32;\n y &#10;</a>", "(a=\"x   y \n\")", ""},
+          // Names stay as written.
+          {R"(<a&amp; b&lt;="1"/>)", R"((a&amp;(@b&lt;="1")))", ""},
+          // Markup characters made by a reference are text, not markup.
+          {"<a>&lt;b&gt;</a>", R"((a="<b>"))", ""},
+      },
+      options);
+}
+
+TEST(ReaderOptions, ReadsTheByteOrderMark) {
+  ReaderOptions options;
+  options.read_byte_order_mark = true;
+  const std::string_view not_utf8 = "UTF-16 or UTF-32 byte order mark: only UTF-8 is read\n";
+  check_cases(
+      {
+          {"\xEF\xBB\xBF<a>x</a>", R"((a="x"))", ""},
+          // Not counted: the fault is where it would be without the mark.
+          {"\xEF\xBB\xBF>", "none", "tag is not yet opened at 1:1\n"},
+          {"\xEF\xBB\xBF", "", ""},
+          // Only at the start, and only whole.
+          {"<a>\xEF\xBB\xBF</a>", "(a=\"\xEF\xBB\xBF\")", ""},
+          {"\xEF\xBB<a/>", "=\"\xEF\xBB\"(a)", ""},
+          {"\xEF", "", ""},
+          {"\xFE", "", ""},
+          {"\xFE\xFF<a/>", "none", not_utf8},
+          {"\xFF\xFE<a/>", "none", not_utf8},
+          {std::string_view("\xFF\xFE\0\0<\0\0\0", 8), "none", not_utf8},
+          {std::string_view("\0\0\xFE\xFF\0\0\0<", 8), "none", not_utf8},
+          {"\xFE\xFF", "none", not_utf8},
+      },
+      options);
+  // Without the option the marks are text, as they always were.
+  check_cases({
+      {"\xEF\xBB\xBF<a>x</a>", "=\"\xEF\xBB\xBF\"(a=\"x\")", ""},
+      {"\xFF\xFE<a/>", "=\"\xFF\xFE\"(a)", ""},
+  });
+  // NUL bytes that begin no mark stay in a text; a stream drops the rest of their line.
+  const std::string_view nuls("\0\0<a/>", 7);
+  EXPECT_EQ(render(parse_text(nuls, options)), std::string_view("=\"\0\0\"(a)", 8));
+  EXPECT_EQ(outcome_difference(parse_text(nuls, options), parse_in_pieces(nuls, {1}, options)), "");
+}
+
+TEST(ReaderOptions, OffByDefault) {
+  ReaderOptions options;
+  EXPECT_FALSE(options.decode_references);
+  EXPECT_FALSE(options.read_byte_order_mark);
+  check_cases(
+      {{"<a x=\"&#65;\">fish &amp; chips</a>", R"((a="fish &amp; chips"(@x="&#65;")))", ""}});
 }
 
 }  // namespace

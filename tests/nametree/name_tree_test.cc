@@ -110,6 +110,41 @@ TEST(NameTree, ValuesAreCopiedAndReplaced) {
   EXPECT_EQ(node_value(tree_current(*tree)), "");
 }
 
+// A value may be set from a view into the tree itself: the node's own value, a part of
+// it, another node's value or a name. Under AddressSanitizer an overlapping copy fails.
+TEST(NameTree, SetsAValueFromAViewIntoTheTree) {
+  struct Case {
+    const char* what;
+    std::string_view (*view)(const TreeNode& self, const TreeNode& other);
+    std::string_view expected;
+  };
+  const Case cases[] = {
+      {"own tail", [](const TreeNode& s, const TreeNode&) { return node_value(s)->substr(2); },
+       "cdefgh"},
+      {"own head", [](const TreeNode& s, const TreeNode&) { return node_value(s)->substr(0, 3); },
+       "abc"},
+      {"own middle", [](const TreeNode& s, const TreeNode&) { return node_value(s)->substr(1, 6); },
+       "bcdefg"},
+      {"own whole", [](const TreeNode& s, const TreeNode&) { return *node_value(s); }, "abcdefgh"},
+      {"other, longer", [](const TreeNode&, const TreeNode& o) { return *node_value(o); },
+       "a value longer than the node's own"},
+      {"other, part",
+       [](const TreeNode&, const TreeNode& o) { return node_value(o)->substr(2, 5); }, "value"},
+      {"a name", [](const TreeNode& s, const TreeNode&) { return node_name(s); }, "self"},
+  };
+  for (const Case& c : cases) {
+    TreePtr tree = tree_create();
+    TreeNode* self = tree_append_child(*tree, tree_root(*tree), "self");
+    TreeNode* other = tree_append_child(*tree, tree_root(*tree), "other");
+    ASSERT_TRUE(self && other);
+    ASSERT_TRUE(tree_set_value(*tree, *self, "abcdefgh"));
+    ASSERT_TRUE(tree_set_value(*tree, *other, "a value longer than the node's own"));
+    ASSERT_TRUE(tree_set_value(*tree, *self, c.view(*self, *other))) << c.what;
+    EXPECT_EQ(node_value(*self), c.expected) << c.what;
+    EXPECT_EQ(node_value(*other), "a value longer than the node's own") << c.what;
+  }
+}
+
 TEST(NameTree, KeepsNamesAndValuesOfAnySize) {
   // Around the size at which a text gets a block of its own, and across many blocks.
   TreePtr tree = tree_create();

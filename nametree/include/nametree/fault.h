@@ -20,6 +20,9 @@ enum class FaultKind : std::uint8_t {
   kNotProperlyPaired,  // a closing tag that names another element
   kIncomplete,         // elements left open at the end of the input
   kReadError,          // the stream could not be read to its end
+  // With ReaderOptions::read_byte_order_mark: the input starts with the byte order mark
+  // of UTF-16 or UTF-32, "UTF-16 or UTF-32 byte order mark: only UTF-8 is read\n"
+  kNotUtf8,
 };
 
 // A short stable name for each kind ("not-properly-paired"), for logs and tests.

@@ -4,7 +4,9 @@
 // becomes the value of the element that holds it (of several runs, the last one wins).
 //
 // The same bytes give the same tree and the same fault whether they come as one text,
-// from a stream, or fed in pieces cut anywhere.
+// from a stream, or fed in pieces cut anywhere, with two exceptions: an empty text is no
+// document while an empty stream is a bare root, and a NUL byte in a stream drops the rest
+// of the line piece it is read in (see markup_parse_stream).
 #pragma once
 
 #include <cstdio>
@@ -17,6 +19,20 @@
 
 namespace nametree {
 
+// How the reader takes its input. The default reads every byte as written, as the
+// reader always has; the options serve markup as XML writers write it.
+struct ReaderOptions {
+  // Entity and character references in character data and attribute values become the
+  // bytes they stand for: `&lt;` `&gt;` `&amp;` `&quot;` `&apos;`, and `&#N;` and
+  // `&#xH;` as UTF-8. A reference that is unknown, malformed, or not of a Unicode
+  // scalar value (0, a surrogate, above 0x10FFFF) stays as written. Names are not
+  // decoded.
+  bool decode_references = false;
+  // A byte order mark at the start of the input: UTF-8's is skipped (and not counted in
+  // columns); UTF-16's or UTF-32's is the fault kNotUtf8, never a tree.
+  bool read_byte_order_mark = false;
+};
+
 // What a read gave: a tree, or none and the fault that ended the read.
 struct ParseResult {
   TreePtr tree;
@@ -25,13 +41,16 @@ struct ParseResult {
 
 // Reads a whole text. An empty text gives no tree, fault kNoInput and no message.
 // When `err` is given, a fault's message is written to it.
-NAMETREE_API ParseResult markup_parse_text(std::string_view text, FILE* err = nullptr);
+NAMETREE_API ParseResult markup_parse_text(std::string_view text, FILE* err = nullptr,
+                                           ReaderOptions options = {});
 
 // Reads a stream to its end, in pieces of at most 255 characters that end at each
-// newline; a NUL byte ends the piece it is read in. An empty stream gives a bare root.
-// A stream that cannot be read to its end gives kReadError; a missing stream gives no
-// tree and no message, like an empty text.
-NAMETREE_API ParseResult markup_parse_stream(FILE* stream, FILE* err = nullptr);
+// newline; a NUL byte ends the piece it is read in. With the option, a byte order mark
+// is looked for in the stream's first bytes, before any piece is cut. An empty stream
+// gives a bare root. A stream that cannot be read to its end gives kReadError; a missing
+// stream gives no tree and no message, like an empty text.
+NAMETREE_API ParseResult markup_parse_stream(FILE* stream, FILE* err = nullptr,
+                                             ReaderOptions options = {});
 
 struct MarkupReader;  // a read in progress: the tree so far and the reader's state
 
@@ -42,7 +61,7 @@ using ReaderPtr = std::unique_ptr<MarkupReader, ReaderRelease>;
 
 // Starts a read in pieces. Returns none when memory runs out, after writing
 // "No more memory\n" to `err` when given.
-NAMETREE_API ReaderPtr markup_reader_create(FILE* err = nullptr);
+NAMETREE_API ReaderPtr markup_reader_create(FILE* err = nullptr, ReaderOptions options = {});
 
 // Feeds the next piece, of any size. Returns false once a fault has been found; further
 // pieces are then ignored and markup_finish gives the fault.

@@ -1,7 +1,8 @@
 // The name tree: named nodes with optional text values, where repeated names among
-// siblings are numbered in order of arrival. Nodes are added under a movable current
-// node, and an added node becomes current, so a reader descends by adding and climbs by
-// making the parent current again.
+// siblings are numbered in order of arrival. Nodes are added under an explicit parent
+// (tree_append_child), or under a movable current node (tree_add_child), where an added
+// node becomes current, so a reader descends by adding and climbs by making the parent
+// current again.
 //
 // The public headers need C++17; the library itself is built as C++20.
 //
@@ -52,7 +53,13 @@ NAMETREE_API void tree_set_current(NameTree& tree, TreeNode& node);
 // tree is then unchanged, the current node included.
 NAMETREE_API bool tree_add_child(NameTree& tree, std::string_view name);
 
-// Gives `node` a copy of `value`, replacing any value it had. Returns false only when
+// Adds a node named `name` as the last child of `parent`, numbered as tree_add_child
+// numbers it, and returns it; the current node stays as it was. Returns none only when
+// memory runs out; the tree is then unchanged. `parent` must belong to `tree`.
+NAMETREE_API TreeNode* tree_append_child(NameTree& tree, TreeNode& parent, std::string_view name);
+
+// Gives `node` a copy of `value`, replacing any value it had. `value` may be a view of
+// any name or value of the tree, the node's own value included. Returns false only when
 // memory runs out; the node then keeps its old value.
 NAMETREE_API bool tree_set_value(NameTree& tree, TreeNode& node, std::string_view value);
 
@@ -63,7 +70,9 @@ NAMETREE_API void node_set_attribute_mark(TreeNode& node, bool mark);
 // Nodes hold no link back to their previous sibling, and only the last child of a parent
 // links to it: node_parent walks the siblings after the node (one step for the last
 // child, as on the way back up a walk through the tree), and node_last_child walks the
-// children.
+// children. Every other call here takes one step. A walk through the whole tree that goes
+// to the first child, else to the next sibling, else climbs with node_parent from a last
+// child, thus takes one step per node.
 NAMETREE_API const TreeNode* node_parent(const TreeNode& node);
 NAMETREE_API TreeNode* node_parent(TreeNode& node);
 NAMETREE_API const TreeNode* node_first_child(const TreeNode& node);
@@ -76,6 +85,35 @@ NAMETREE_API bool node_is_attribute(const TreeNode& node);  // made from a marku
 // 0 while no sibling has the same name; otherwise the node's number among its
 // same-named siblings, counting from 1.
 NAMETREE_API std::int32_t node_occurrence(const TreeNode& node);
+
+// Lookups. None of them allocates or recurses; each walks the children of every node on
+// its way, and gives none where there is no such node.
+//
+// The `k`-th element child of `node` named `name`, counting from 1 and counting elements
+// only: attributes of the same name do not count, though they share occurrence numbers
+// with the elements. `k` 0 gives none.
+NAMETREE_API const TreeNode* node_child(const TreeNode& node, std::string_view name,
+                                        std::size_t k = 1);
+// The first attribute child of `node` named `name`.
+NAMETREE_API const TreeNode* node_attribute(const TreeNode& node, std::string_view name);
+// The node that `path` leads to from `node`. A path is steps joined by `/`: a step
+// `name` is the first element child of that name, `name[k]` its k-th (k from 1, written
+// without leading zeros, as node_child counts), and a last step `@name` the attribute
+// of that name: "config/server[2]/port", "config/server/@id". A name in a path holds no
+// `/`, `[` or `]` and does not start with `@`. A malformed path (empty, an empty step, a
+// leading or trailing `/`, `[0]`, `@` before the last step, anything after `]`) gives
+// none.
+NAMETREE_API const TreeNode* find(const TreeNode& node, std::string_view path);
+
+inline TreeNode* node_child(TreeNode& node, std::string_view name, std::size_t k = 1) {
+  return const_cast<TreeNode*>(node_child(static_cast<const TreeNode&>(node), name, k));
+}
+inline TreeNode* node_attribute(TreeNode& node, std::string_view name) {
+  return const_cast<TreeNode*>(node_attribute(static_cast<const TreeNode&>(node), name));
+}
+inline TreeNode* find(TreeNode& node, std::string_view path) {
+  return const_cast<TreeNode*>(find(static_cast<const TreeNode&>(node), path));
+}
 
 // The children of a node in order, for a range-for loop.
 struct ChildIterator {
