@@ -276,7 +276,7 @@ TreeNode* append_child(NameTree& tree, TreeNode* parent, std::string_view name) 
   TreeNode* same = nullptr;  // its last child named `name`
   try {
     node = next_free_node(tree);
-    if (!node) return false;
+    if (!node) return nullptr;
     const char* stored = intern_name(tree, name);
     if (!stored) return nullptr;
     if (parent && !parent->wide()) {
