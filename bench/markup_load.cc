@@ -4,10 +4,12 @@
 // readers, each with its default options:
 //   text     the markup reader's whole-text entry, reading the file into memory first
 //   stream   the markup reader's stream entry on the open file
+//   text-decoded  the whole-text entry with references decoded and the byte order mark
+//            read, as pugixml's parse_default decodes them
 //   pugixml  pugixml's load_file with parse_default (only where the build found pugixml,
 //            a benchmark-only dependency: Debian libpugixml-dev)
 //
-// usage: markup_load text|stream|pugixml <file> [walk]
+// usage: markup_load text|text-decoded|stream|pugixml <file> [walk]
 // With `walk`, the built tree is also walked once in document order, every element and
 // attribute counted, before it is released; standard output then gets one line:
 // "<elements and attributes> <seconds the walk took>".
@@ -93,22 +95,24 @@ void walk(const Tree& tree) {
 
 int main(int argc, char** argv) {
   if ((argc != 3 && argc != 4) || (argc == 4 && std::string_view(argv[3]) != "walk")) {
-    std::fputs("usage: markup_load text|stream|pugixml <file> [walk]\n", stderr);
+    std::fputs("usage: markup_load text|text-decoded|stream|pugixml <file> [walk]\n", stderr);
     return 2;
   }
   const std::string_view reader = argv[1];
   const char* path = argv[2];
   const bool walked = argc == 4;
-  if (reader == "text" || reader == "stream") {
+  if (reader == "text" || reader == "text-decoded" || reader == "stream") {
     nametree::ParseResult result;
-    if (reader == "text") {
+    if (reader != "stream") {
       std::size_t size = 0;
       const std::unique_ptr<char[]> text = read_file(path, size);
       if (!text) {
         std::perror(path);
         return 1;
       }
-      result = nametree::markup_parse_text(std::string_view(text.get(), size), stderr);
+      nametree::ReaderOptions options;
+      options.decode_references = options.read_byte_order_mark = reader == "text-decoded";
+      result = nametree::markup_parse_text(std::string_view(text.get(), size), stderr, options);
     } else {
       FILE* in = std::fopen(path, "rb");
       if (!in) {
