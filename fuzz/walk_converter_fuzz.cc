@@ -18,7 +18,8 @@
 
 #include "fuzz_support.h"
 #include "json_check.h"
-#include "walk_converter.h"
+#include "report_writer.h"
+#include "walk_reader.h"
 
 namespace {
 

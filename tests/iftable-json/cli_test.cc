@@ -13,10 +13,10 @@
 #include <sstream>
 #include <string>
 
+#include "command_line.h"
 #include "json_check.h"
 #include "process.h"
 #include "report_text.h"
-#include "walk_converter.h"
 
 namespace {
 

@@ -27,7 +27,8 @@
 #include "json_check.h"
 #include "process.h"
 #include "report_text.h"
-#include "walk_converter.h"
+#include "report_writer.h"
+#include "walk_reader.h"
 
 extern char** environ;
 

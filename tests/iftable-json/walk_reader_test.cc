@@ -1,6 +1,6 @@
-// Tests for the walk converter in-process: row slots, value extraction, the report
-// format, the row limit, reading through the growable buffer, and the arguments.
-#include "walk_converter.h"
+// Tests for the walk reader and the report in-process: row slots, value extraction, the
+// report format, the row limit, and reading through the growable buffer.
+#include "walk_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include "json_check.h"
 #include "process.h"
 #include "report_text.h"
+#include "report_writer.h"
 
 namespace {
 
@@ -593,69 +594,6 @@ TEST(WalkConverter, SurvivesScrambledLines) {
       EXPECT_TRUE(result.out.ends_with(kStamp));
     } else {
       EXPECT_EQ(result.err, "Too many rows\n");
-    }
-  }
-}
-
-struct ArgumentCase {
-  std::vector<const char*> args;  // after the program name
-  Action action;
-  std::string prefix;
-  std::string err;  // set when the arguments are refused
-  std::size_t max_rows = kDefaultMaxRows;
-};
-
-TEST(ParseArguments, TakesArgumentsInOrder) {
-  const ArgumentCase cases[] = {
-      {{}, Action::kConvert, "iso.3.6.1.2.1.2.2", ""},
-      {{"-p", "iso.3"}, Action::kConvert, "iso.3", ""},
-      {{"-p", "a", "-p", "b"}, Action::kConvert, "b", ""},
-      {{"-p", "-h"}, Action::kConvert, "-h", ""},
-      {{"-p", ""}, Action::kConvert, "", ""},
-      {{"-h"}, Action::kHelp, "", ""},
-      {{"--help"}, Action::kHelp, "", ""},
-      {{"--version"}, Action::kVersion, "", ""},
-      {{"-h", "-x"}, Action::kHelp, "", ""},
-      {{"-p"}, Action::kConvert, "", "unknown -p\n"},
-      {{"-x"}, Action::kConvert, "", "unknown -x\n"},
-      {{"-p", "a", "-q"}, Action::kConvert, "", "unknown -q\n"},
-      {{"-x", "-h"}, Action::kConvert, "", "unknown -x\n"},
-      {{"walk.txt"}, Action::kConvert, "", "unknown walk.txt\n"},
-      {{""}, Action::kConvert, "", "unknown \n"},
-      {{"--p", "x"}, Action::kConvert, "", "unknown --p\n"},
-      {{"-m", "64"}, Action::kConvert, "iso.3.6.1.2.1.2.2", "", 64},
-      {{"--max-rows", "1"}, Action::kConvert, "iso.3.6.1.2.1.2.2", "", 1},
-      {{"-m", "1000000"}, Action::kConvert, "iso.3.6.1.2.1.2.2", "", 1000000},
-      {{"-m", "0016"}, Action::kConvert, "iso.3.6.1.2.1.2.2", "", 16},
-      {{"-m", "3", "-p", "iso.3", "-m", "40"}, Action::kConvert, "iso.3", "", 40},
-      {{"-m", "1000001"}, Action::kConvert, "", "bad row limit 1000001\n"},
-      {{"-m", "0"}, Action::kConvert, "", "bad row limit 0\n"},
-      {{"-m", "-1"}, Action::kConvert, "", "bad row limit -1\n"},
-      {{"--max-rows", "1e3"}, Action::kConvert, "", "bad row limit 1e3\n"},
-      {{"-m", ""}, Action::kConvert, "", "bad row limit \n"},
-      {{"-m"}, Action::kConvert, "", "unknown -m\n"},
-      {{"--max-rows=5"}, Action::kConvert, "", "unknown --max-rows=5\n"},
-  };
-  for (const ArgumentCase& c : cases) {
-    std::vector<const char*> argv = {"iftable-json"};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    std::string trace;
-    for (const char* a : argv) trace += std::string(a) + " ";
-    SCOPED_TRACE(trace);
-    FILE* err = std::tmpfile();
-    std::optional<Arguments> arguments =
-        parse_arguments(static_cast<int>(argv.size()), argv.data(), err);
-    EXPECT_EQ(read_stream(err), c.err);
-    std::fclose(err);
-    if (!c.err.empty()) {
-      EXPECT_FALSE(arguments);
-      continue;
-    }
-    ASSERT_TRUE(arguments);
-    EXPECT_EQ(arguments->action, c.action);
-    if (c.action == Action::kConvert) {
-      EXPECT_EQ(arguments->prefix, c.prefix);
-      EXPECT_EQ(arguments->max_rows, c.max_rows);
     }
   }
 }

@@ -1,11 +1,10 @@
-// Turns a walk of the interface table (snmpwalk text in the iso.3.6.1... form)
-// into the one-line JSON report of the interfaces whose description begins with "en".
+// Reads a walk of the interface table (snmpwalk text in the iso.3.6.1... form) into
+// row slots and cells: which interfaces the walk names, and the values of the columns kept.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -117,27 +116,3 @@ inline constexpr std::size_t kReadBuffer = std::size_t{1} << 18;
 // writing one message to `err` ("No more memory\n", "Too many rows\n" or "read error\n").
 bool read_walk(FILE* in, std::string_view prefix, WalkState& state, FILE* err,
                std::size_t buffer_size = kReadBuffer);
-
-// Writes the report for `state` to `out`, stamped with `now` in local time.
-void write_report(FILE* out, const WalkState& state, std::time_t now);
-
-// Reads the walk from `in` and writes the report to `out`, stamped with the current
-// time. Returns false, with nothing written to `out`, after writing one message to `err`.
-bool convert_walk(FILE* in, FILE* out, FILE* err, std::string_view prefix,
-                  std::size_t max_rows = kDefaultMaxRows);
-
-enum class Action { kConvert, kHelp, kVersion };
-
-struct Arguments {
-  Action action = Action::kConvert;
-  std::string_view prefix = column_table[0].oid;
-  std::size_t max_rows = kDefaultMaxRows;
-};
-
-// Reads the command line in order: "-p <prefix>" and "-m"/"--max-rows <rows>" (a later
-// one wins), "-h"/"--help" and "--version" (each ends the reading). Returns none after
-// writing "unknown %s\n" with the first argument it refuses, or "bad row limit %s\n"
-// when the rows are not a whole number from 1 to kLargestMaxRows.
-std::optional<Arguments> parse_arguments(int argc, const char* const* argv, FILE* err);
-
-extern const char kUsage[];

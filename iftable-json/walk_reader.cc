@@ -1,5 +1,5 @@
-// Reading the interface-table walk into row slots and cells, and writing the report.
-#include "walk_converter.h"
+// Reading the interface-table walk into row slots and cells.
+#include "walk_reader.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,8 +8,6 @@
 #include <limits>
 #include <memory>
 #include <new>
-
-#include "identifier.h"
 
 namespace {
 
@@ -118,68 +116,9 @@ Place find_place(std::string_view line) {
   return place;
 }
 
-// The number of rows -m allows: a whole decimal number from 1 to kLargestMaxRows.
-std::optional<std::size_t> row_limit(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  std::size_t rows = 0;
-  for (char c : text) {
-    if (!is_digit(c)) return std::nullopt;
-    rows = rows * 10 + static_cast<std::size_t>(c - '0');
-    if (rows > kLargestMaxRows) return std::nullopt;
-  }
-  if (rows == 0) return std::nullopt;
-  return rows;
-}
-
 bool no_memory(FILE* err) {
   std::fputs("No more memory\n", err);
   return false;
-}
-
-// Writes `value` as the inside of a JSON string: bytes below 0x20 become escapes, and
-// '"' and '\' get a backslash, except the \" and \\ that snmpwalk writes inside a
-// STRING value (`string_value`), which stay as they are. Every other byte goes out as read.
-void write_json_text(FILE* out, std::string_view value, bool string_value) {
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(value[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
-    std::fwrite(value.data() + start, 1, i - start, out);
-    start = i + 1;
-    switch (c) {
-      case '"':
-        std::fputs("\\\"", out);
-        continue;
-      case '\\':
-        if (string_value && i + 1 < value.size() && (value[i + 1] == '"' || value[i + 1] == '\\')) {
-          std::fputc('\\', out);
-          std::fputc(value[++i], out);
-          start = i + 1;
-        } else {
-          std::fputs("\\\\", out);
-        }
-        continue;
-      case '\b':
-        std::fputs("\\b", out);
-        break;
-      case '\t':
-        std::fputs("\\t", out);
-        break;
-      case '\n':
-        std::fputs("\\n", out);
-        break;
-      case '\f':
-        std::fputs("\\f", out);
-        break;
-      case '\r':
-        std::fputs("\\r", out);
-        break;
-      default:
-        std::fprintf(out, "\\u%04x", c);
-        break;
-    }
-  }
-  std::fwrite(value.data() + start, 1, value.size() - start, out);
 }
 
 // Takes a line outside the prefix that is no further line of a value, where only what
@@ -191,21 +130,6 @@ bool pass_line_by(std::string_view line, std::string_view prefix, OpenCell& open
 }
 
 }  // namespace
-
-const char kUsage[] =
-    "usage: iftable-json [-p <prefix>] [-m <rows>]\n"
-    "Reads a walk of the interface table (snmpwalk output, OIDs as iso.3.6.1...) from\n"
-    "standard input and writes a JSON report of the interfaces whose description\n"
-    "begins with \"en\" to standard output.\n"
-    "  -p <prefix>            read only lines whose OID begins with <prefix>\n"
-    "                         (default iso.3.6.1.2.1.2.2)\n"
-    "  -m, --max-rows <rows>  keep up to <rows> interfaces, 1 to 1000000 (default 16);\n"
-    "                         one more ends the run with \"Too many rows\"\n"
-    "  -h, --help             show this text\n"
-    "  --version              show the version\n"
-    "Exit status: 0 when the report was written, 1 when it was not (too many\n"
-    "interfaces, no more memory, a read or write error), 255 for an unknown argument\n"
-    "or a bad row limit.\n";
 
 bool take_line(std::string_view line, std::string_view prefix, WalkState& state, FILE* err) {
   if (pass_line_by(line, prefix, state.open)) return true;
@@ -340,67 +264,4 @@ const std::optional<std::string>* cell_value(const WalkState& state, std::size_t
   if (slot >= cells.size() || !cells[slot] || column >= column_table.size()) return nullptr;
   const std::optional<std::string>& value = cells[slot]->value[column];
   return value ? &value : nullptr;
-}
-
-void write_report(FILE* out, const WalkState& state, std::time_t now) {
-  std::fputc('{', out);
-  for (std::size_t column = kFirstReportColumn; column < column_table.size(); ++column) {
-    std::string_view name = column_table[column].name;
-    std::fprintf(out, "\"%s\":[", make_identifier(name).data());
-    bool first = true;
-    for (std::size_t slot = 0; slot < state.slots.row.size(); ++slot) {
-      const std::optional<std::string>* descr = cell_value(state, kDescrColumn, slot);
-      if (!descr || !(*descr)->starts_with("en")) continue;
-      if (!first) std::fputc(',', out);
-      first = false;
-      std::fprintf(out, "{\"inner_index\":%d,\"inner_%s\":\"", static_cast<int>(slot) + 1,
-                   make_identifier(name).data());
-      if (const std::optional<std::string>* value = cell_value(state, column, slot)) {
-        write_json_text(out, **value, state.cells.cells[slot]->string_values >> column & 1);
-      }
-      std::fputs("\"}", out);
-    }
-    std::fputs("],", out);
-  }
-  char stamp[32] = "";
-  if (const std::tm* local = std::localtime(&now)) {
-    std::strftime(stamp, sizeof stamp, "%d.%m.%Y %H:%M:%S", local);
-  }
-  std::fprintf(out, "\"timestamp\": \"%s\"}", stamp);
-}
-
-bool convert_walk(FILE* in, FILE* out, FILE* err, std::string_view prefix, std::size_t max_rows) {
-  std::unique_ptr<WalkState> state(new (std::nothrow) WalkState);
-  if (!state) return no_memory(err);
-  state->slots.limit = max_rows;
-  if (!read_walk(in, prefix, *state, err)) return false;
-  write_report(out, *state, std::time(nullptr));
-  return true;
-}
-
-std::optional<Arguments> parse_arguments(int argc, const char* const* argv, FILE* err) {
-  Arguments arguments;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (arg == "-p" && i + 1 < argc) {
-      arguments.prefix = argv[++i];
-    } else if ((arg == "-m" || arg == "--max-rows") && i + 1 < argc) {
-      std::optional<std::size_t> rows = row_limit(argv[++i]);
-      if (!rows) {
-        std::fprintf(err, "bad row limit %s\n", argv[i]);
-        return std::nullopt;
-      }
-      arguments.max_rows = *rows;
-    } else if (arg == "-h" || arg == "--help") {
-      arguments.action = Action::kHelp;
-      return arguments;
-    } else if (arg == "--version") {
-      arguments.action = Action::kVersion;
-      return arguments;
-    } else {
-      std::fprintf(err, "unknown %s\n", argv[i]);
-      return std::nullopt;
-    }
-  }
-  return arguments;
 }

@@ -1,0 +1,65 @@
+// The command line: options in order, the usage text.
+#include "command_line.h"
+
+namespace {
+
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The number of rows -m allows: a whole decimal number from 1 to kLargestMaxRows.
+std::optional<std::size_t> row_limit(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  std::size_t rows = 0;
+  for (char c : text) {
+    if (!is_digit(c)) return std::nullopt;
+    rows = rows * 10 + static_cast<std::size_t>(c - '0');
+    if (rows > kLargestMaxRows) return std::nullopt;
+  }
+  if (rows == 0) return std::nullopt;
+  return rows;
+}
+
+}  // namespace
+
+const char kUsage[] =
+    "usage: iftable-json [-p <prefix>] [-m <rows>]\n"
+    "Reads a walk of the interface table (snmpwalk output, OIDs as iso.3.6.1...) from\n"
+    "standard input and writes a JSON report of the interfaces whose description\n"
+    "begins with \"en\" to standard output.\n"
+    "  -p <prefix>            read only lines whose OID begins with <prefix>\n"
+    "                         (default iso.3.6.1.2.1.2.2)\n"
+    "  -m, --max-rows <rows>  keep up to <rows> interfaces, 1 to 1000000 (default 16);\n"
+    "                         one more ends the run with \"Too many rows\"\n"
+    "  -h, --help             show this text\n"
+    "  --version              show the version\n"
+    "Exit status: 0 when the report was written, 1 when it was not (too many\n"
+    "interfaces, no more memory, a read or write error), 255 for an unknown argument\n"
+    "or a bad row limit.\n";
+
+std::optional<Arguments> parse_arguments(int argc, const char* const* argv, FILE* err) {
+  Arguments arguments;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "-p" && i + 1 < argc) {
+      arguments.prefix = argv[++i];
+    } else if ((arg == "-m" || arg == "--max-rows") && i + 1 < argc) {
+      std::optional<std::size_t> rows = row_limit(argv[++i]);
+      if (!rows) {
+        std::fprintf(err, "bad row limit %s\n", argv[i]);
+        return std::nullopt;
+      }
+      arguments.max_rows = *rows;
+    } else if (arg == "-h" || arg == "--help") {
+      arguments.action = Action::kHelp;
+      return arguments;
+    } else if (arg == "--version") {
+      arguments.action = Action::kVersion;
+      return arguments;
+    } else {
+      std::fprintf(err, "unknown %s\n", argv[i]);
+      return std::nullopt;
+    }
+  }
+  return arguments;
+}
