@@ -1,7 +1,16 @@
 // The command line: options in order, the usage text.
 #include "command_line.h"
 
+#include "text_escape.h"
+
 namespace {
+
+// Writes "<what> <argument>\n", the argument escaped so that the message stays one line.
+void refuse(FILE* err, const char* what, std::string_view argument) {
+  std::fprintf(err, "%s ", what);
+  put_message_text(err, argument);
+  std::fputc('\n', err);
+}
 
 bool is_digit(char c) {
   return c >= '0' && c <= '9';
@@ -46,7 +55,7 @@ std::optional<Arguments> parse_arguments(int argc, const char* const* argv, FILE
     } else if ((arg == "-m" || arg == "--max-rows") && i + 1 < argc) {
       std::optional<std::size_t> rows = row_limit(argv[++i]);
       if (!rows) {
-        std::fprintf(err, "bad row limit %s\n", argv[i]);
+        refuse(err, "bad row limit", argv[i]);
         return std::nullopt;
       }
       arguments.max_rows = *rows;
@@ -57,7 +66,7 @@ std::optional<Arguments> parse_arguments(int argc, const char* const* argv, FILE
       arguments.action = Action::kVersion;
       return arguments;
     } else {
-      std::fprintf(err, "unknown %s\n", argv[i]);
+      refuse(err, "unknown", argv[i]);
       return std::nullopt;
     }
   }

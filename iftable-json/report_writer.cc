@@ -5,56 +5,7 @@
 #include <new>
 
 #include "identifier.h"
-
-namespace {
-
-// Writes `value` as the inside of a JSON string: bytes below 0x20 become escapes, and
-// '"' and '\' get a backslash, except the \" and \\ that snmpwalk writes inside a
-// STRING value (`string_value`), which stay as they are. Every other byte goes out as read.
-void write_json_text(FILE* out, std::string_view value, bool string_value) {
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(value[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
-    std::fwrite(value.data() + start, 1, i - start, out);
-    start = i + 1;
-    switch (c) {
-      case '"':
-        std::fputs("\\\"", out);
-        continue;
-      case '\\':
-        if (string_value && i + 1 < value.size() && (value[i + 1] == '"' || value[i + 1] == '\\')) {
-          std::fputc('\\', out);
-          std::fputc(value[++i], out);
-          start = i + 1;
-        } else {
-          std::fputs("\\\\", out);
-        }
-        continue;
-      case '\b':
-        std::fputs("\\b", out);
-        break;
-      case '\t':
-        std::fputs("\\t", out);
-        break;
-      case '\n':
-        std::fputs("\\n", out);
-        break;
-      case '\f':
-        std::fputs("\\f", out);
-        break;
-      case '\r':
-        std::fputs("\\r", out);
-        break;
-      default:
-        std::fprintf(out, "\\u%04x", c);
-        break;
-    }
-  }
-  std::fwrite(value.data() + start, 1, value.size() - start, out);
-}
-
-}  // namespace
+#include "text_escape.h"
 
 void write_report(FILE* out, const WalkState& state, std::time_t now) {
   std::fputc('{', out);
@@ -70,7 +21,12 @@ void write_report(FILE* out, const WalkState& state, std::time_t now) {
       std::fprintf(out, "{\"inner_index\":%d,\"inner_%s\":\"", static_cast<int>(slot) + 1,
                    make_identifier(name).data());
       if (const std::optional<std::string>* value = cell_value(state, column, slot)) {
-        write_json_text(out, **value, state.cells.cells[slot]->string_values >> column & 1);
+        // A STRING keeps the \" and \\ that snmpwalk writes in it.
+        if (state.cells.cells[slot]->string_values >> column & 1) {
+          put_json_text_keeping_pairs(out, **value);
+        } else {
+          put_json_text(out, **value);
+        }
       }
       std::fputs("\"}", out);
     }

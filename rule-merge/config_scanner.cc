@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "message_text.h"
+#include "text_escape.h"
 
 using nametree::NameTree;
 using nametree::TreeNode;

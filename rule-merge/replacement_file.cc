@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "message_text.h"
+#include "text_escape.h"
 
 namespace {
 
