@@ -315,12 +315,12 @@ bool convert(const std::uint8_t* data, std::size_t size, std::size_t buffer, FIL
   FILE* in = fmemopen(const_cast<std::uint8_t*>(data), size, "r");
   if (!in) std::abort();
   auto state = std::make_unique<WalkState>();
-  bool ok = read_walk(in, kPrefix, *state, err, buffer);
+  bool ok = read_walk(in, {}, *state, err, buffer);
   std::fclose(in);
   check_state(*state);
   if (!ok) return false;
   Capture out;
-  write_report(out.file, *state, 0);
+  write_report(out.file, *state, {}, 0);
   report = out.take();
   return true;
 }

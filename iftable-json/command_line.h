@@ -6,20 +6,21 @@
 #include <optional>
 #include <string_view>
 
-#include "walk_reader.h"
+#include "report_writer.h"
 
 enum class Action { kConvert, kHelp, kVersion };
 
 struct Arguments {
   Action action = Action::kConvert;
-  std::string_view prefix = column_table[0].oid;
-  std::size_t max_rows = kDefaultMaxRows;
+  ConvertOptions options;
 };
 
-// Reads the command line in order: "-p <prefix>" and "-m"/"--max-rows <rows>" (a later
-// one wins), "-h"/"--help" and "--version" (each ends the reading). Returns none after
-// writing "unknown %s\n" with the first argument it refuses, or "bad row limit %s\n"
-// when the rows are not a whole number from 1 to kLargestMaxRows.
+// Reads the command line in order: "-x"/"--ifx", "-d"/"--descr-prefix <prefix>", "-p
+// <prefix>" (in either OID form; kept in the iso. form) and "-m"/"--max-rows <rows>" (a
+// later one wins), "-h"/"--help" and "--version" (each ends the reading). Returns none
+// after writing "unknown <argument>\n" with the first argument it refuses, or "bad row
+// limit <rows>\n" when the rows are not a whole number from 1 to kLargestMaxRows (the
+// argument shown with control bytes escaped).
 std::optional<Arguments> parse_arguments(int argc, const char* const* argv, FILE* err);
 
 extern const char kUsage[];

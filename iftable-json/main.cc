@@ -18,8 +18,7 @@ int main(int argc, char** argv) {
       std::fputs("iftable-json " RULE_TOOLS_VERSION "\n", stdout);
       break;
     case Action::kConvert:
-      ok = convert_walk(stdin, stdout, stderr, arguments->prefix, arguments->max_rows,
-                        std::time(nullptr));
+      ok = convert_walk(stdin, stdout, stderr, arguments->options, std::time(nullptr));
       break;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

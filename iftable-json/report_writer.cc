@@ -7,15 +7,18 @@
 #include "identifier.h"
 #include "text_escape.h"
 
-void write_report(FILE* out, const WalkState& state, std::time_t now) {
+void write_report(FILE* out, const WalkState& state, const ConvertOptions& options,
+                  std::time_t now) {
   std::fputc('{', out);
-  for (std::size_t column = kFirstReportColumn; column < column_table.size(); ++column) {
+  std::size_t end = options.ifx ? column_table.size() : kFirstIfxEntry;
+  for (std::size_t column = kFirstReportColumn; column < end; ++column) {
+    if (column_table[column].depth >= 0) continue;  // ifXEntry holds no values
     std::string_view name = column_table[column].name;
     std::fprintf(out, "\"%s\":[", make_identifier(name).data());
     bool first = true;
     for (std::size_t slot = 0; slot < state.slots.row.size(); ++slot) {
       const std::optional<std::string>* descr = cell_value(state, kDescrColumn, slot);
-      if (!descr || !(*descr)->starts_with("en")) continue;
+      if (!descr || !(*descr)->starts_with(options.descr_prefix)) continue;
       if (!first) std::fputc(',', out);
       first = false;
       std::fprintf(out, "{\"inner_index\":%d,\"inner_%s\":\"", static_cast<int>(slot) + 1,
@@ -39,15 +42,14 @@ void write_report(FILE* out, const WalkState& state, std::time_t now) {
   std::fprintf(out, "\"timestamp\": \"%s\"}", stamp);
 }
 
-bool convert_walk(FILE* in, FILE* out, FILE* err, std::string_view prefix, std::size_t max_rows,
-                  std::time_t now) {
+bool convert_walk(FILE* in, FILE* out, FILE* err, const ConvertOptions& options, std::time_t now) {
   std::unique_ptr<WalkState> state(new (std::nothrow) WalkState);
   if (!state) {
     std::fputs("No more memory\n", err);
     return false;
   }
-  state->slots.limit = max_rows;
-  if (!read_walk(in, prefix, *state, err)) return false;
-  write_report(out, *state, now);
+  state->slots.limit = options.max_rows;
+  if (!read_walk(in, {options.prefix, options.ifx}, *state, err)) return false;
+  write_report(out, *state, options, now);
   return true;
 }

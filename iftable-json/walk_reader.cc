@@ -25,39 +25,81 @@ bool is_space(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// The value of the run of digits at the start of `text`, or 0 when there is none
-// or it is not a row number (zero, or above the signed 32-bit range).
-std::int32_t row_from_digits(std::string_view text) {
+// The row number of a line as its bytes after the OID and the character that follows
+// it go by. A row container's row is the run of digits after its next dot; a column's
+// is read as atoi reads it (blanks and a sign allowed). Only 1 to 2147483647 is a row
+// number: anything else reads as 0.
+struct RowReader {
+  enum class Stage : std::uint8_t { kDot, kBlanks, kDigits, kDone };
+  Stage stage = Stage::kDone;
   std::int64_t value = 0;
-  for (char c : text) {
-    if (!is_digit(c)) break;
-    value = value * 10 + (c - '0');
-    if (value > std::numeric_limits<std::int32_t>::max()) return 0;
-  }
-  return static_cast<std::int32_t>(value);
+};
+
+RowReader row_reader(const ColumnEntry& entry) {
+  // Every row container of the table has its row one component after its OID.
+  static_assert(column_table[1].depth == 2 && column_table[kFirstIfxEntry].depth == 2);
+  return {entry.depth > 0 ? RowReader::Stage::kDot : RowReader::Stage::kBlanks, 0};
 }
 
-// The row container's reading: the component `depth` - 1 dots on from the one
-// that follows its OID.
-std::int32_t entry_row(std::string_view line, const ColumnEntry& entry) {
-  std::size_t dot = entry.oid.size();
-  for (std::int32_t move = 1; move < entry.depth; ++move) {
-    dot = line.find('.', dot + 1);
-    if (dot == std::string_view::npos) return 0;
+void row_feed(RowReader& r, std::string_view bytes) {
+  for (char c : bytes) {
+    switch (r.stage) {
+      case RowReader::Stage::kDot:
+        if (c == '.') r.stage = RowReader::Stage::kDigits;
+        continue;
+      case RowReader::Stage::kBlanks:
+        if (is_space(c)) continue;
+        r.stage = RowReader::Stage::kDigits;
+        if (c == '+') continue;
+        if (c == '-') {
+          r.stage = RowReader::Stage::kDone;
+          return;
+        }
+        [[fallthrough]];
+      case RowReader::Stage::kDigits:
+        if (!is_digit(c)) {
+          r.stage = RowReader::Stage::kDone;
+          return;
+        }
+        r.value = r.value * 10 + (c - '0');
+        if (r.value > std::numeric_limits<std::int32_t>::max()) {
+          r.value = 0;
+          r.stage = RowReader::Stage::kDone;
+        }
+        continue;
+      case RowReader::Stage::kDone:
+        return;
+    }
   }
-  return row_from_digits(line.substr(dot + 1));
 }
 
-// A column's reading, as atoi reads the text after the OID and the character that
-// follows it (blanks and a sign allowed); only 1 to 2147483647 is a row number.
-std::int32_t column_row(std::string_view line, const ColumnEntry& entry) {
-  std::string_view text = line.substr(entry.oid.size() + 1);
-  std::size_t i = 0;
-  while (i < text.size() && is_space(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  if (negative) return 0;
-  return row_from_digits(text.substr(i));
+constexpr std::size_t longest_oid() {
+  std::size_t longest = 0;
+  for (const ColumnEntry& entry : column_table) longest = std::max(longest, entry.oid.size());
+  return longest;
+}
+static_assert(longest_oid() == kLongestOid);
+
+// The entry of `column_table` whose row the line names: its column, or else its row
+// container; -1 for none. `line` is the whole line or a start of it longer than
+// kLongestOid. The interface extension table counts only with `ifx`.
+int place_entry(std::string_view line, bool ifx) {
+  int found = -1;
+  std::size_t end = ifx ? column_table.size() : kFirstIfxEntry;
+  for (std::size_t i = 0; i < end; ++i) {
+    const ColumnEntry& entry = column_table[i];
+    if (entry.depth == 0 || !oid_match(line, entry.oid)) continue;
+    found = static_cast<int>(i);
+    if (entry.depth < 0) break;
+  }
+  return found;
+}
+
+// Where the row reading of `entry` starts in the line: past its OID and the character
+// after it. A line in the -On form writes the OID one byte shorter.
+std::size_t row_start(std::string_view line, int entry) {
+  std::size_t oid_end = column_table[static_cast<std::size_t>(entry)].oid.size();
+  return (line.starts_with(kNumericRoot) ? oid_end - 1 : oid_end) + 1;
 }
 
 // The slot holding `row`, or a new slot, which then takes it; -1 when `row` would be
@@ -94,26 +136,19 @@ void extend_value(std::string& text, std::string_view line, const LineShape& sha
   text += more;
 }
 
-// The row and column a line within the prefix names, as the column table reads them.
+// The row and column a line within the scope names, as the column table reads them.
 struct Place {
   std::int32_t row = 0;
   int column = -1;
 };
 
-Place find_place(std::string_view line) {
-  Place place;
-  for (std::size_t i = 0; i < column_table.size(); ++i) {
-    const ColumnEntry& entry = column_table[i];
-    if (!oid_match(line, entry.oid)) continue;
-    if (entry.depth > 0) {
-      place.row = entry_row(line, entry);
-    } else if (entry.depth < 0) {
-      place.row = column_row(line, entry);
-      place.column = static_cast<int>(i);
-      break;
-    }
-  }
-  return place;
+Place find_place(std::string_view line, bool ifx) {
+  int entry = place_entry(line, ifx);
+  if (entry < 0) return {};
+  RowReader reader = row_reader(column_table[static_cast<std::size_t>(entry)]);
+  row_feed(reader, line.substr(row_start(line, entry)));
+  bool column = column_table[static_cast<std::size_t>(entry)].depth < 0;
+  return {static_cast<std::int32_t>(reader.value), column ? entry : -1};
 }
 
 bool no_memory(FILE* err) {
@@ -121,18 +156,31 @@ bool no_memory(FILE* err) {
   return false;
 }
 
-// Takes a line outside the prefix that is no further line of a value, where only what
+// The slot of `row` in `slot`, claimed if need be; false after writing "Too many rows"
+// or "No more memory".
+bool claim_row(WalkState& state, std::int32_t row, FILE* err, std::int64_t& slot) {
+  try {
+    slot = claim_slot(state.slots, row);
+  } catch (const std::bad_alloc&) {
+    return no_memory(err);
+  }
+  if (slot >= 0) return true;
+  std::fputs("Too many rows\n", err);
+  return false;
+}
+
+// Takes a line outside the scope that is no further line of a value, where only what
 // it leaves open counts; returns false, having done nothing, for any other line.
-bool pass_line_by(std::string_view line, std::string_view prefix, OpenCell& open) {
-  if (!surely_walk_line(line, open.what) || oid_match(line, prefix)) return false;
+bool pass_line_by(std::string_view line, const WalkScope& scope, OpenCell& open) {
+  if (!surely_walk_line(line, open.what) || in_scope(line, scope)) return false;
   open = {walk_line_next(line), nullptr};
   return true;
 }
 
 }  // namespace
 
-bool take_line(std::string_view line, std::string_view prefix, WalkState& state, FILE* err) {
-  if (pass_line_by(line, prefix, state.open)) return true;
+bool take_line(std::string_view line, const WalkScope& scope, WalkState& state, FILE* err) {
+  if (pass_line_by(line, scope, state.open)) return true;
   LineShape shape = scan_line(line, state.open.what);
   try {
     if (shape.kind != LineKind::kWalkLine) {
@@ -142,15 +190,12 @@ bool take_line(std::string_view line, std::string_view prefix, WalkState& state,
       return true;
     }
     state.open = {shape.next, nullptr};
-    if (!oid_match(line, prefix)) return true;
+    if (!in_scope(line, scope)) return true;
 
-    Place place = find_place(line);
+    Place place = find_place(line, scope.ifx);
     if (place.row <= 0) return true;
-    std::int64_t slot = claim_slot(state.slots, place.row);
-    if (slot < 0) {
-      std::fputs("Too many rows\n", err);
-      return false;
-    }
+    std::int64_t slot = 0;
+    if (!claim_row(state, place.row, err, slot)) return false;
     if (place.column < 0 || shape.colon == kNoColon) return true;
     std::vector<std::unique_ptr<RowCells>>& cells = state.cells.cells;
     if (cells.size() <= static_cast<std::size_t>(slot)) cells.resize(state.slots.row.size());
@@ -159,7 +204,7 @@ bool take_line(std::string_view line, std::string_view prefix, WalkState& state,
     std::size_t column = static_cast<std::size_t>(place.column);
     std::optional<std::string>& cell = row_cells->value[column];
     cell = std::string(piece(line, shape.value_begin, shape.value_end));
-    std::uint32_t bit = std::uint32_t{1} << column;
+    std::uint64_t bit = std::uint64_t{1} << column;
     row_cells->string_values =
         shape.string_value ? row_cells->string_values | bit : row_cells->string_values & ~bit;
     if (shape.next != OpenValue::kNone) state.open.text = &*cell;
@@ -171,21 +216,50 @@ bool take_line(std::string_view line, std::string_view prefix, WalkState& state,
 
 namespace {
 
-// True when the line that begins with `start` (and is longer) need not be held whole:
-// it is no line of the walk within the prefix, nor a further line of a value kept.
-bool can_pass_by(std::string_view start, std::string_view prefix, const OpenCell& open) {
-  if (open.what == OpenValue::kString) return open.text == nullptr;
-  if (open.what == OpenValue::kHex && open.text) {
-    LineScanner scanner = scan_start(OpenValue::kHex);
-    scan_feed(scanner, start);
-    if (scanner.hex_part) return false;
+// A line too long for the buffer that is not kept, looked at as it goes by: what it
+// leaves open, and the row it names.
+struct PassingLine {
+  LineScanner scanner;
+  RowReader row;
+};
+
+// How the line whose first bytes are `start` (and which is longer) can go by without
+// being held whole; none when it must be held: when it is a line of a column kept or a
+// further line of a value kept, or may yet turn out to be one.
+std::optional<PassingLine> pass_long_line(std::string_view start, const WalkScope& scope,
+                                          const OpenCell& open) {
+  PassingLine passing{scan_start(open.what), {}};
+  scan_feed(passing.scanner, start);
+  // A further line of a STRING is never a line of the walk.
+  if (open.what == OpenValue::kString) {
+    if (open.text) return std::nullopt;
+    return passing;
   }
-  return start.size() > prefix.size() && !oid_match(start, prefix);
+  if (open.what == OpenValue::kHex && open.text && passing.scanner.hex_part) return std::nullopt;
+  // Whether the line is in the scope, and which column it names, shows in its first bytes.
+  std::size_t scope_oid = scope.ifx ? column_table[kFirstIfxEntry].oid.size() : 0;
+  if (start.size() <= std::max(scope.prefix.size(), scope_oid)) return std::nullopt;
+  if (!in_scope(start, scope)) return passing;
+  if (start.size() <= kLongestOid) return std::nullopt;
+  int entry = place_entry(start, scope.ifx);
+  if (entry < 0) return passing;
+  if (column_table[static_cast<std::size_t>(entry)].depth < 0) return std::nullopt;
+  passing.row = row_reader(column_table[static_cast<std::size_t>(entry)]);
+  row_feed(passing.row, start.substr(row_start(start, entry)));
+  return passing;
+}
+
+// Ends a line that went by: the next line follows what it left open, and its row counts.
+bool finish_passing(const PassingLine& passing, WalkState& state, FILE* err) {
+  state.open = {scan_finish(passing.scanner).next, nullptr};
+  std::int64_t slot = 0;
+  return passing.row.value <= 0 ||
+         claim_row(state, static_cast<std::int32_t>(passing.row.value), err, slot);
 }
 
 }  // namespace
 
-bool read_walk(FILE* in, std::string_view prefix, WalkState& state, FILE* err,
+bool read_walk(FILE* in, const WalkScope& scope, WalkState& state, FILE* err,
                std::size_t buffer_size) {
   std::size_t capacity = std::max<std::size_t>(buffer_size, 2);
   std::unique_ptr<char, FreeDeleter> buffer(static_cast<char*>(std::malloc(capacity)));
@@ -194,7 +268,7 @@ bool read_walk(FILE* in, std::string_view prefix, WalkState& state, FILE* err,
   std::size_t end = 0;    // end of the bytes read
   bool at_end = false;
   // A line too long for the buffer that is not kept: looked at as it goes by.
-  std::optional<LineScanner> passing;
+  std::optional<PassingLine> passing;
   for (;;) {
     char* data = buffer.get();
     while (begin < end) {
@@ -202,25 +276,28 @@ bool read_walk(FILE* in, std::string_view prefix, WalkState& state, FILE* err,
       std::size_t next =
           newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - data) + 1 : end;
       if (passing) {
-        scan_feed(*passing, {data + begin, next - begin});
+        std::string_view bytes(data + begin, next - begin);
+        scan_feed(passing->scanner, bytes);
+        row_feed(passing->row, bytes);
         begin = next;
         if (!newline) break;
-        state.open = {scan_finish(*passing).next, nullptr};
+        if (!finish_passing(*passing, state, err)) return false;
         passing.reset();
         continue;
       }
       if (!newline) break;
       std::string_view line(data + begin, next - begin);
       // Most lines go by here; take_line reads the others whole.
-      if (!pass_line_by(line, prefix, state.open) && !take_line(line, prefix, state, err)) {
+      if (!pass_line_by(line, scope, state.open) && !take_line(line, scope, state, err)) {
         return false;
       }
       begin = next;
     }
     if (at_end) {
       // A last line without a newline.
-      if (passing || begin == end) return true;
-      return take_line({data + begin, end - begin}, prefix, state, err);
+      if (passing) return finish_passing(*passing, state, err);
+      if (begin == end) return true;
+      return take_line({data + begin, end - begin}, scope, state, err);
     }
 
     // Keep the unfinished line at the front; when it fills the buffer, either look at it
@@ -232,9 +309,8 @@ bool read_walk(FILE* in, std::string_view prefix, WalkState& state, FILE* err,
       end = kept;
     }
     if (kept == capacity) {
-      if (can_pass_by({data, kept}, prefix, state.open)) {
-        passing = scan_start(state.open.what);
-        scan_feed(*passing, {data, kept});
+      passing = pass_long_line({data, kept}, scope, state.open);
+      if (passing) {
         begin = end = 0;
       } else {
         if (capacity > std::numeric_limits<std::size_t>::max() / 2) return no_memory(err);

@@ -124,7 +124,8 @@ TEST(IftableJsonCli, RefusesUnknownArgumentsBeforeReading) {
     std::vector<std::string> args;
     std::string err;
   } cases[] = {
-      {{"-x"}, "unknown -x\n"},
+      {{"-q"}, "unknown -q\n"},
+      {{"-x", "-d"}, "unknown -d\n"},
       {{"-p"}, "unknown -p\n"},
       {{"-p", "iso.3", "walk.txt"}, "unknown walk.txt\n"},
       {{"--verbose", "-h"}, "unknown --verbose\n"},
@@ -154,7 +155,7 @@ TEST(IftableJsonCli, HelpAndVersion) {
   } cases[] = {
       {{"-h"}, usage},
       {{"--help"}, usage},
-      {{"-p", "iso.3", "--help", "-x"}, usage},
+      {{"-p", "iso.3", "--help", "-q"}, usage},
       {{"--version"}, "iftable-json " RULE_TOOLS_VERSION "\n"},
   };
   for (const Case& c : cases) {

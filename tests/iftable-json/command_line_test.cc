@@ -24,6 +24,8 @@ struct ArgumentCase {
   std::string prefix;
   std::string err;  // set when the arguments are refused
   std::size_t max_rows = kDefaultMaxRows;
+  bool ifx = false;
+  std::string descr_prefix = "en";
 };
 
 TEST(ParseArguments, TakesArgumentsInOrder) {
@@ -36,11 +38,22 @@ TEST(ParseArguments, TakesArgumentsInOrder) {
       {{"-h"}, Action::kHelp, "", ""},
       {{"--help"}, Action::kHelp, "", ""},
       {{"--version"}, Action::kVersion, "", ""},
-      {{"-h", "-x"}, Action::kHelp, "", ""},
+      {{"-h", "-q"}, Action::kHelp, "", ""},
       {{"-p"}, Action::kConvert, "", "unknown -p\n"},
-      {{"-x"}, Action::kConvert, "", "unknown -x\n"},
+      {{"-q"}, Action::kConvert, "", "unknown -q\n"},
       {{"-p", "a", "-q"}, Action::kConvert, "", "unknown -q\n"},
-      {{"-x", "-h"}, Action::kConvert, "", "unknown -x\n"},
+      {{"-q", "-h"}, Action::kConvert, "", "unknown -q\n"},
+      {{"-d"}, Action::kConvert, "", "unknown -d\n"},
+      {{"-x", "--descr-prefix"}, Action::kConvert, "", "unknown --descr-prefix\n"},
+      {{"--ifx=1"}, Action::kConvert, "", "unknown --ifx=1\n"},
+      {{"a\nb"}, Action::kConvert, "", "unknown a\\nb\n"},
+      {{"-m", "1\x7f"}, Action::kConvert, "", "bad row limit 1\\x7f\n"},
+      // -On prefixes are kept in the iso. form; "iso" is the first component, 1.
+      {{"-p", ".1.3.6.1.2.1.2.2"}, Action::kConvert, "iso.3.6.1.2.1.2.2", ""},
+      {{"-p", ".1"}, Action::kConvert, "iso", ""},
+      {{"-p", ".1.3"}, Action::kConvert, "iso.3", ""},
+      {{"-p", ".13.6"}, Action::kConvert, ".13.6", ""},
+      {{"-p", "1.3.6"}, Action::kConvert, "1.3.6", ""},
       {{"walk.txt"}, Action::kConvert, "", "unknown walk.txt\n"},
       {{""}, Action::kConvert, "", "unknown \n"},
       {{"--p", "x"}, Action::kConvert, "", "unknown --p\n"},
@@ -56,6 +69,16 @@ TEST(ParseArguments, TakesArgumentsInOrder) {
       {{"-m", ""}, Action::kConvert, "", "bad row limit \n"},
       {{"-m"}, Action::kConvert, "", "unknown -m\n"},
       {{"--max-rows=5"}, Action::kConvert, "", "unknown --max-rows=5\n"},
+      {{"-x"}, Action::kConvert, "iso.3.6.1.2.1.2.2", "", 16, true},
+      {{"--ifx", "-x"}, Action::kConvert, "iso.3.6.1.2.1.2.2", "", 16, true},
+      {{"-d", ""}, Action::kConvert, "iso.3.6.1.2.1.2.2", "", 16, false, ""},
+      {{"-d", "eth", "--descr-prefix", "-x"},
+       Action::kConvert,
+       "iso.3.6.1.2.1.2.2",
+       "",
+       16,
+       false,
+       "-x"},
   };
   for (const ArgumentCase& c : cases) {
     std::vector<const char*> argv = {"iftable-json"};
@@ -75,8 +98,10 @@ TEST(ParseArguments, TakesArgumentsInOrder) {
     ASSERT_TRUE(arguments);
     EXPECT_EQ(arguments->action, c.action);
     if (c.action == Action::kConvert) {
-      EXPECT_EQ(arguments->prefix, c.prefix);
-      EXPECT_EQ(arguments->max_rows, c.max_rows);
+      EXPECT_EQ(arguments->options.prefix, c.prefix);
+      EXPECT_EQ(arguments->options.max_rows, c.max_rows);
+      EXPECT_EQ(arguments->options.ifx, c.ifx);
+      EXPECT_EQ(arguments->options.descr_prefix, c.descr_prefix);
     }
   }
 }

@@ -39,8 +39,8 @@ std::string read_stream(FILE* f) {
 }
 
 // Runs the reading and, when it succeeds, the report at kNow in UTC.
-Converted convert(std::string_view input, std::string_view prefix = kTable,
-                  std::size_t max_rows = kDefaultMaxRows, std::size_t buffer = kReadBuffer) {
+Converted convert_with(std::string_view input, const ConvertOptions& options,
+                       std::size_t buffer = kReadBuffer) {
   setenv("TZ", "UTC", 1);
   tzset();
   FILE* in = std::tmpfile();
@@ -50,15 +50,23 @@ Converted convert(std::string_view input, std::string_view prefix = kTable,
   std::rewind(in);
   Converted result;
   auto state = std::make_unique<WalkState>();
-  state->slots.limit = max_rows;
-  result.ok = read_walk(in, prefix, *state, err, buffer);
-  if (result.ok) write_report(out, *state, kNow);
+  state->slots.limit = options.max_rows;
+  result.ok = read_walk(in, {options.prefix, options.ifx}, *state, err, buffer);
+  if (result.ok) write_report(out, *state, options, kNow);
   result.out = read_stream(out);
   result.err = read_stream(err);
   std::fclose(in);
   std::fclose(out);
   std::fclose(err);
   return result;
+}
+
+Converted convert(std::string_view input, std::string_view prefix = kTable,
+                  std::size_t max_rows = kDefaultMaxRows, std::size_t buffer = kReadBuffer) {
+  ConvertOptions options;
+  options.prefix = prefix;
+  options.max_rows = max_rows;
+  return convert_with(input, options, buffer);
 }
 
 std::string report(const std::vector<ReportRow>& rows) {
@@ -86,7 +94,7 @@ TEST(WalkConverter, TimestampIsLocalTime) {
   tzset();
   FILE* out = std::tmpfile();
   WalkState state;
-  write_report(out, state, kNow);
+  write_report(out, state, {}, kNow);
   std::string text = read_stream(out);
   std::fclose(out);
   setenv("TZ", "UTC", 1);
@@ -106,7 +114,16 @@ TEST(OidMatch, NeedsADotOrSpaceAfterTheOid) {
       {"iso.3.6.1.2.1.2.2.1.1", "iso.3.6.1.2.1.2.2.1.1", false},
       {"iso.3.6.1.2.1.2.2.1.1\n", "iso.3.6.1.2.1.2.2.1.1", false},
       {"iso.3.6.1.2.1.2.2.1", "iso.3.6.1.2.1.2.2.1.1", false},
-      {".1.3.6.1.2.1.2.2.1.1.3 = INTEGER: 3", "iso.3.6.1.2.1.2.2.1.1", false},
+      // The -On form is compared as if its ".1" were "iso".
+      {".1.3.6.1.2.1.2.2.1.1.3 = INTEGER: 3", "iso.3.6.1.2.1.2.2.1.1", true},
+      {".1.3.6.1.2.1.2.2.1.10.3 = Counter32: 0", "iso.3.6.1.2.1.2.2.1.1", false},
+      {".1.3.6.1.2.1.2.2.1.1 = INTEGER: 3", "iso.3.6.1.2.1.2.2.1.1", true},
+      {".1.3.6.1.2 = INTEGER: 3", "iso", true},
+      {".1.3.6.1.2 = INTEGER: 3", "is", false},
+      {".1.3.6.1.2 = INTEGER: 3", "", false},
+      {".1.3.6.1.2 = INTEGER: 3", ".1.3.6.1.2", false},  // prefixes come in the iso. form
+      {".1.3.6.2.1.2.2.1.1.3 = INTEGER: 3", "iso.3.6.2", false},
+      {"iso.3.6.1.2.1.2.2.1.1.3 = INTEGER: 3", ".1.3.6.1.2.1.2.2.1.1", false},
       {"iso.3.6.1.2.1.2.20.1 = INTEGER: 3", "iso.3.6.1.2.1.2.2", false},
       {"", "iso.3.6.1.2.1.2.2", false},
   };
@@ -253,7 +270,9 @@ TEST(WalkConverter, PrefixOptionKeepsOnlyMatchingLines) {
 TEST(WalkConverter, IgnoresLinesOutsideThePrefix) {
   Converted result = convert(
       "iso.3.6.1.2.1.2.1.0 = INTEGER: 2\n"
-      ".1.3.6.1.2.1.2.2.1.2.1 = STRING: \"en0\"\n"
+      ".1.3.6.1.2.1.2.1.0 = INTEGER: 2\n"
+      "1.3.6.1.2.1.2.2.1.2.1 = STRING: \"en0\"\n"
+      ".1.3.6.2.1.2.2.1.2.1 = STRING: \"en0\"\n"
       "IF-MIB::ifDescr.1 = STRING: en0\n"
       "iso.3.6.1.2.1.2.20.1.2.1 = STRING: \"en0\"\n"
       "iso.3.6.1.2.1.2.2\n"
@@ -545,7 +564,7 @@ TEST(WalkConverter, ReportsAReadError) {
   ASSERT_NE(in, nullptr);
   FILE* err = std::tmpfile();
   auto state = std::make_unique<WalkState>();
-  EXPECT_FALSE(read_walk(in, kTable, *state, err));
+  EXPECT_FALSE(read_walk(in, {}, *state, err));
   EXPECT_EQ(read_stream(err), "read error\n");
   std::fclose(in);
   std::fclose(err);
