@@ -238,7 +238,9 @@ std::optional<PassingLine> pass_long_line(std::string_view start, const WalkScop
   if (open.what == OpenValue::kHex && open.text && passing.scanner.hex_part) return std::nullopt;
   // Whether the line is in the scope, and which column it names, shows in its first bytes.
   std::size_t scope_oid = scope.ifx ? column_table[kFirstIfxEntry].oid.size() : 0;
-  if (start.size() <= std::max(scope.prefix.size(), scope_oid)) return std::nullopt;
+  if (start.size() <= std::max({scope.prefix.size(), scope_oid, kNumericRoot.size()})) {
+    return std::nullopt;
+  }
   if (!in_scope(start, scope)) return passing;
   if (start.size() <= kLongestOid) return std::nullopt;
   int entry = place_entry(start, scope.ifx);

@@ -69,8 +69,8 @@ Converted convert(std::string_view input, std::string_view prefix = kTable,
   return convert_with(input, options, buffer);
 }
 
-std::string report(const std::vector<ReportRow>& rows) {
-  return report_head(rows) + kStamp;
+std::string report(const std::vector<ReportRow>& rows, bool ifx = false) {
+  return report_head(rows, ifx) + kStamp;
 }
 
 std::string line(int column, const std::string& row, const std::string& rest) {
@@ -615,6 +615,189 @@ TEST(WalkConverter, SurvivesScrambledLines) {
       EXPECT_EQ(result.err, "Too many rows\n");
     }
   }
+}
+
+std::string ifx_line(int column, const std::string& row, const std::string& rest) {
+  return "iso.3.6.1.2.1.31.1.1.1." + std::to_string(column) + "." + row + " = " + rest + "\n";
+}
+
+ConvertOptions ifx_options(std::string_view descr_prefix = "en") {
+  ConvertOptions options;
+  options.ifx = true;
+  options.descr_prefix = descr_prefix;
+  return options;
+}
+
+// Interfaces as servers and switches name them; -d chooses which are written.
+TEST(DescrPrefix, ChoosesTheRowsWritten) {
+  const std::string walk = descr(1, "lo") + descr(2, "eth0") + descr(3, "eno1") +
+                           descr(4, "bond0") + descr(5, "GigabitEthernet1/0/1") + descr(6, "") +
+                           line(1, "7", "INTEGER: 7") + line(2, "8", "\"\"") +
+                           line(2, "9", "Hex-STRING: 65 6E ");
+  const std::string names[] = {"lo", "eth0", "eno1", "bond0", "GigabitEthernet1/0/1",
+                               "",   "",     "",     "65 6E "};
+  struct Case {
+    std::string prefix;
+    std::vector<int> rows;
+  } cases[] = {
+      {"en", {3}},                  // the default
+      {"", {1, 2, 3, 4, 5, 6, 9}},  // every row with a description, an empty one too
+      {"e", {2, 3}},
+      {"eth", {2}},
+      {"eth0", {2}},
+      {"eth00", {}},
+      {"Gig", {5}},
+      {"gig", {}},
+      {"65 ", {9}},  // a Hex-STRING is compared as it is written
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.prefix);
+    ConvertOptions options;
+    options.descr_prefix = c.prefix;
+    std::vector<ReportRow> rows;
+    for (int row : c.rows) rows.push_back({row, {{"ifDescr", names[row - 1]}}});
+    if (!c.rows.empty() && c.rows.back() == 9) rows.back().values["ifDescr"] = "65 6E ";
+    EXPECT_EQ(convert_with(walk, options).out, report(rows));
+  }
+}
+
+// A walk printed with -On reads as the same walk printed in the iso. form, under a prefix
+// written in either form.
+TEST(NumericOids, GiveTheReportOfTheIsoForm) {
+  const std::string walk = line(1, "3", "INTEGER: 3") + descr(3, "en \\\"3\\\"") +
+                           line(6, "3", "Hex-STRING: 08 00 27 AA BB CC") +
+                           line(9, "5", "Timeticks: (1) 0:00:00.01") + descr(2, "en2\nmore") +
+                           ifx_line(1, "3", "STRING: \"enp0s3\"") +
+                           ifx_line(6, "3", "Counter64: 18446744073709551615") +
+                           ifx_line(18, "3", "\"\"") + ifx_line(20, "6", "INTEGER: 1");
+  std::string numeric;
+  for (std::size_t at = 0; at < walk.size();) {
+    std::size_t end = walk.find('\n', at) + 1;
+    std::string one = walk.substr(at, end - at);
+    numeric += one.starts_with("iso.") ? ".1." + one.substr(4) : one;
+    at = end;
+  }
+  ASSERT_NE(numeric.find(".1.3.6.1.2.1.31.1.1.1.1.3 = "), std::string::npos);
+  for (bool ifx : {false, true}) {
+    for (std::string_view prefix : {"iso.3.6.1.2.1.2.2", "iso.3.6.1.2.1.2.2.1.2", "iso.3.6.1.2.1",
+                                    "iso", "iso.3.6.1.2.1.31", "iso.3.6.1.2.1.2.2.1.20"}) {
+      SCOPED_TRACE(std::string(prefix) + (ifx ? " --ifx" : ""));
+      ConvertOptions options = ifx_options("");
+      options.ifx = ifx;
+      options.prefix = prefix;
+      Converted iso = convert_with(walk, options);
+      Converted on = convert_with(numeric, options);
+      EXPECT_TRUE(on.ok);
+      EXPECT_EQ(on.out, iso.out);
+      EXPECT_EQ(convert_with(numeric, options, 7).out, iso.out);  // long lines go by too
+      // The two forms mixed in one walk name the same interfaces.
+      EXPECT_EQ(convert_with(walk + numeric, options).out, iso.out);
+    }
+  }
+  ConvertOptions options;
+  options.prefix = "iso.3.6.1.2.1.2.2.1.2";
+  EXPECT_EQ(convert_with(numeric, options).out,
+            report({{1, {{"ifDescr", "en \\\"3\\\""}}}, {2, {{"ifDescr", "en2\\nmore"}}}}));
+}
+
+// Both tables into one run: their rows are the same interfaces, and the ifXTable arrays
+// follow the ifTable arrays.
+TEST(Ifx, ReportsBothTablesByInterface) {
+  const std::string walk =
+      descr(4, "eth0") + line(10, "4", "Counter32: 1") + descr(1, "lo") +
+      ifx_line(1, "1", "STRING: \"lo\"") + ifx_line(1, "4", "STRING: \"eth0\"") +
+      ifx_line(6, "4", "Counter64: 27208408") + ifx_line(15, "4", "Gauge32: 0") +
+      ifx_line(17, "4", "INTEGER: true(1)") + ifx_line(18, "4", "\"\"") +
+      ifx_line(19, "4", "Timeticks: (0) 0:00:00.00") +
+      ifx_line(18, "9", "STRING: \"uplink \\\"a\\\"\nto core\"");
+  std::vector<ReportRow> rows = {{1,
+                                  {{"ifDescr", "eth0"},
+                                   {"ifInOctets", "1"},
+                                   {"ifName", "eth0"},
+                                   {"ifHCInOctets", "27208408"},
+                                   {"ifHighSpeed", "0"},
+                                   {"ifConnectorPresent", "true(1)"},
+                                   {"ifCounterDiscontinuityTime", "(0) 0:00:00.00"}}},
+                                 {2, {{"ifDescr", "lo"}, {"ifName", "lo"}}}};
+  EXPECT_EQ(convert_with(walk, ifx_options("")).out, report(rows, true));
+  // Row 9 has no description, so it is not written, but it is the third interface.
+  Converted limited = convert_with(walk, [] {
+    ConvertOptions options = ifx_options("");
+    options.max_rows = 2;
+    return options;
+  }());
+  EXPECT_EQ(limited.err, "Too many rows\n");
+
+  // Without --ifx, nothing of ifXTable is read, even under a prefix that holds it.
+  ConvertOptions plain;
+  plain.descr_prefix = "";
+  plain.prefix = "iso.3.6.1.2.1";
+  plain.max_rows = 2;
+  Converted without = convert_with(walk, plain);
+  EXPECT_TRUE(without.ok);
+  EXPECT_EQ(without.out,
+            report({{1, {{"ifDescr", "eth0"}, {"ifInOctets", "1"}}}, {2, {{"ifDescr", "lo"}}}}));
+}
+
+// ifXTable lines count interfaces as ifTable lines do: by column, and through ifXEntry
+// for a column that is not kept; outside the table they count for nothing.
+TEST(Ifx, LinesClaimRowsAsIfTableLinesDo) {
+  struct Case {
+    std::string line;
+    bool claims;  // row 5, ahead of the description of row 3
+  } cases[] = {
+      {ifx_line(1, "5", "STRING: \"x\""), true},
+      {ifx_line(19, "5", "Timeticks: (0) 0:00:00.00"), true},
+      {ifx_line(20, "5", "INTEGER: 0"), true},  // a column beyond the table's
+      {ifx_line(0, "5", "INTEGER: 0"), true},
+      {"iso.3.6.1.2.1.31.1.1.1.1. 5 = STRING: \"x\"\n", true},  // read as atoi reads it
+      {"iso.3.6.1.2.1.31.1.1.1 = INTEGER: 1.5\n", true},        // ifXEntry: after the next dot
+      {"iso.3.6.1.2.1.31.1.1.1.1.0 = STRING: \"x\"\n", false},
+      {"iso.3.6.1.2.1.31.1.1.1.1.2147483648 = STRING: \"x\"\n", false},
+      {"iso.3.6.1.2.1.31.1.1.2.1.5 = INTEGER: 0\n", false},  // ifStackTable
+      {"iso.3.6.1.2.1.31.1.1 = INTEGER: 5\n", false},
+      {"iso.3.6.1.2.1.31.1.1.10.1.5 = INTEGER: 0\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    for (std::size_t buffer : {kReadBuffer, std::size_t{2}}) {
+      Converted result = convert_with(c.line + descr(3, "en3"), ifx_options(), buffer);
+      EXPECT_EQ(result.out, report({{c.claims ? 2 : 1, {{"ifDescr", "en3"}}}}, true));
+    }
+  }
+}
+
+// A line that no kept column takes, and that is longer than the buffer, goes by in
+// pieces; its row is read as it goes, whatever its length or where the pieces are cut.
+TEST(WalkReader, LongLinesNotKeptStillClaimTheirRows) {
+  const std::string tails[] = {"0", "\"", std::string(300, 'x'), std::string(5000, '"')};
+  const std::string heads[] = {
+      "iso.3.6.1.2.1.2.2.1.9.5 = Timeticks: (5) ",
+      "iso.3.6.1.2.1.2.2.1.22.5 = OID: ",
+      "iso.3.6.1.2.1.2.2.1.23. +5 = STRING: \"",
+      "iso.3.6.1.2.1.2.2.1.9.0000000000000000000000000000000000000005 = INTEGER: ",
+      "iso.3.6.1.2.1.2.2.1.9" + std::string(100, ' ') + "5 = INTEGER: ",  // row in the value
+      ".1.3.6.1.2.1.2.2.1.22.5 = OID: .0.0",
+      "iso.3.6.1.2.1.31.1.1.1.20.5 = INTEGER: ",
+  };
+  for (const std::string& head : heads) {
+    for (const std::string& tail : tails) {
+      std::string walk = head + tail + "\n" + descr(3, "en3");
+      SCOPED_TRACE(walk.substr(0, 120));
+      Converted whole = convert_with(walk, ifx_options());
+      for (std::size_t buffer : {std::size_t{2}, std::size_t{33}, std::size_t{64}}) {
+        EXPECT_EQ(convert_with(walk, ifx_options(), buffer).out, whole.out);
+      }
+    }
+  }
+  EXPECT_EQ(convert_with(heads[0] + "\n" + descr(3, "en3"), ifx_options(), 2).out,
+            report({{2, {{"ifDescr", "en3"}}}}, true));
+  // The last line of the input needs no line feed; its row is the seventeenth.
+  std::string walk;
+  for (int row = 1; row <= 16; ++row) walk += descr(row, "en");
+  Converted over =
+      convert(walk + "iso.3.6.1.2.1.2.2.1.22.17 = OID: " + std::string(500, 'x'), kTable, 16, 64);
+  EXPECT_EQ(over.err, "Too many rows\n");
 }
 
 }  // namespace
