@@ -42,9 +42,9 @@ std::string iso_form(std::string_view prefix) {
 
 const char kUsage[] =
     "usage: iftable-json [-x] [-d <prefix>] [-p <prefix>] [-m <rows>]\n"
-    "Reads a walk of the interface table (snmpwalk output, OIDs as iso.3.6.1... or, with\n"
-    "-On, .1.3.6.1...) from standard input and writes a JSON report of the interfaces\n"
-    "whose description begins with \"en\" to standard output.\n"
+    "Reads a walk of the interface table (snmpwalk output, OIDs as iso.3.6.1... or\n"
+    ".1.3.6.1...) from standard input and writes a JSON report of the interfaces whose\n"
+    "description begins with \"en\" to standard output.\n"
     "  -x, --ifx              read and report the interface extension table too\n"
     "                         (ifXTable: ifName, the 64-bit counters, ifAlias...)\n"
     "  -d, --descr-prefix <prefix>\n"
