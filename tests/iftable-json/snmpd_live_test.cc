@@ -148,18 +148,19 @@ struct AgentRow {
   std::map<int, std::string> values;  // by column number
 };
 
-// Reads snmpwalk's numeric form (-On): ".1.3.6.1.2.1.2.2.1.<column>.<index> = TYPE: value".
-// Returns the rows by interface index, in order of first appearance in `order`.
-std::map<int, AgentRow> parse_numeric_walk(const std::string& walk, std::vector<int>& order) {
+// Reads snmpwalk's numeric form (-On): "<entry><column>.<index> = TYPE: value", for a
+// table's row container `entry` (".1.3.6.1...1."). Returns the rows by interface index,
+// in order of first appearance in `order`.
+std::map<int, AgentRow> parse_table(const std::string& walk, const std::string& entry,
+                                    std::vector<int>& order) {
   std::map<int, AgentRow> rows;
-  const std::string entry = ".1.3.6.1.2.1.2.2.1.";
   std::stringstream lines(walk);
   std::string line;
   while (std::getline(lines, line)) {
     if (line.rfind(entry, 0) != 0) continue;
     int column = 0, index = 0;
     if (std::sscanf(line.c_str() + entry.size(), "%d.%d", &column, &index) != 2) continue;
-    if (!rows.count(index)) order.push_back(index);
+    if (std::find(order.begin(), order.end(), index) == order.end()) order.push_back(index);
     std::string value;
     std::size_t colon = line.find(": ");
     if (colon != std::string::npos) {
@@ -251,7 +252,7 @@ TEST(SnmpdLive, ReportMatchesTheAgentsInterfaceTable) {
   agent.stop();
 
   std::vector<int> order;
-  std::map<int, AgentRow> agent_rows = parse_numeric_walk(numeric.out, order);
+  std::map<int, AgentRow> agent_rows = parse_table(numeric.out, ".1.3.6.1.2.1.2.2.1.", order);
   for (int index : kernel_indexes) {
     EXPECT_TRUE(agent_rows.count(index)) << "interface " << index << " missing from the agent";
   }
@@ -307,31 +308,6 @@ TEST(SnmpdLive, ReportMatchesTheAgentsInterfaceTable) {
   ProcessResult descr = run_process({kBinary, "-p", "iso.3.6.1.2.1.2.2.1.2"}, tz);
   ASSERT_EQ(descr.status, 0) << descr.err;
   EXPECT_EQ(descr.out.substr(0, descr.out.find("\"timestamp\": \"") + 14), report_head(descr_only));
-}
-
-// The rows of one table from a walk in the -On form, under `entry` (".1.3.6.1...").
-std::map<int, AgentRow> parse_table(const std::string& walk, const std::string& entry,
-                                    std::vector<int>& order) {
-  std::map<int, AgentRow> rows;
-  std::stringstream lines(walk);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.rfind(entry, 0) != 0) continue;
-    int column = 0, index = 0;
-    if (std::sscanf(line.c_str() + entry.size(), "%d.%d", &column, &index) != 2) continue;
-    if (std::find(order.begin(), order.end(), index) == order.end()) order.push_back(index);
-    std::string value;
-    std::size_t colon = line.find(": ");
-    if (colon != std::string::npos) {
-      value = line.substr(colon + 2);
-      if (line.substr(0, colon).ends_with("= STRING") && value.size() >= 2 &&
-          value.front() == '"' && value.back() == '"') {
-        value = value.substr(1, value.size() - 2);
-      }
-    }
-    rows[index].values[column] = value;
-  }
-  return rows;
 }
 
 // Monitoring's use: both tables walked from the agent, in the iso. form and with -On,
