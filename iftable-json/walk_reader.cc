@@ -171,7 +171,8 @@ bool claim_row(WalkState& state, std::int32_t row, FILE* err, std::int64_t& slot
 
 // Takes a line outside the scope that is no further line of a value, where only what
 // it leaves open counts; returns false, having done nothing, for any other line.
-bool pass_line_by(std::string_view line, const WalkScope& scope, OpenCell& open) {
+[[gnu::always_inline]] inline bool pass_line_by(std::string_view line, const WalkScope& scope,
+                                                OpenCell& open) {
   if (!surely_walk_line(line, open.what) || in_scope(line, scope)) return false;
   open = {walk_line_next(line), nullptr};
   return true;
@@ -261,8 +262,9 @@ bool finish_passing(const PassingLine& passing, WalkState& state, FILE* err) {
 
 }  // namespace
 
-bool read_walk(FILE* in, const WalkScope& scope, WalkState& state, FILE* err,
+bool read_walk(FILE* in, const WalkScope& walk_scope, WalkState& state, FILE* err,
                std::size_t buffer_size) {
+  const WalkScope scope = walk_scope;  // a copy the read loop can keep in registers
   std::size_t capacity = std::max<std::size_t>(buffer_size, 2);
   std::unique_ptr<char, FreeDeleter> buffer(static_cast<char*>(std::malloc(capacity)));
   if (!buffer) return no_memory(err);

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -134,7 +135,7 @@ inline bool oid_match(std::string_view line, std::string_view oid) {
   }
   // The character after the OID turns most other lines away before any comparing.
   return line.size() > oid.size() && (line[oid.size()] == '.' || line[oid.size()] == ' ') &&
-         line.starts_with(oid);
+         std::memcmp(line.data(), oid.data(), oid.size()) == 0;
 }
 
 // Which lines of the walk are read: those under the prefix (in the iso. form), and with
