@@ -1,11 +1,13 @@
-// Fuzzes the walk converter with any bytes as the walk. The run either stops with
-// "Too many rows" and no report, or keeps no more than 16 rows, each cell in a slot that
-// holds a row and a column of the table, and writes exactly the report a plain reading
-// of the walk gives: one array per column under its fixed key, the rows whose
-// description begins with "en", their values (STRINGs and Hex-STRINGs that go on over
-// further lines taken whole) written as JSON strings. The report the converter writes
-// is valid JSON whatever the walk, and reading through a small buffer, where long lines
-// are looked at piece by piece, gives the same report.
+// Fuzzes the walk converter with any bytes as the walk, read as the interface table
+// alone and, with --ifx and an empty description prefix, with the interface extension
+// table too. The run either stops with "Too many rows" and no report, or keeps no more
+// than 16 rows, each cell in a slot that holds a row and a column of the tables read,
+// and writes exactly the report a plain reading of the walk gives: one array per column
+// under its fixed key, the rows whose description begins with the prefix, their values
+// (STRINGs and Hex-STRINGs that go on over further lines taken whole) written as JSON
+// strings; lines in the -On form (.1.3.6.1.) read as those in the iso. form. The report
+// the converter writes is valid JSON whatever the walk, and reading through a small
+// buffer, where long lines are looked at piece by piece, gives the same report.
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -14,16 +16,20 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "fuzz_support.h"
 #include "json_check.h"
-#include "walk_converter.h"
+#include "report_writer.h"
+#include "walk_reader.h"
 
 namespace {
 
 constexpr std::string_view kPrefix = "iso.3.6.1.2.1.2.2";
 constexpr std::string_view kEntry = "iso.3.6.1.2.1.2.2.1";
+constexpr std::string_view kIfxEntry = "iso.3.6.1.2.1.31.1.1.1";
+constexpr int kIfx = 100;  // added to the column numbers of the extension table
 
 // The report's keys, in table order from ifIndex; index is the column number after kEntry.
 struct Column {
@@ -52,6 +58,27 @@ constexpr std::array<Column, 20> kColumns = {{
     {20, "camel_if_out_errors"},
     {21, "camel_if_out_q_len"},
 }};
+constexpr std::array<Column, 19> kIfxColumns = {{
+    {kIfx + 1, "camel_if_name"},
+    {kIfx + 2, "camel_if_in_multicast_pkts"},
+    {kIfx + 3, "camel_if_in_broadcast_pkts"},
+    {kIfx + 4, "camel_if_out_multicast_pkts"},
+    {kIfx + 5, "camel_if_out_broadcast_pkts"},
+    {kIfx + 6, "camel_if_h_c_in_octets"},
+    {kIfx + 7, "camel_if_h_c_in_ucast_pkts"},
+    {kIfx + 8, "camel_if_h_c_in_multicast_pkts"},
+    {kIfx + 9, "camel_if_h_c_in_broadcast_pkts"},
+    {kIfx + 10, "camel_if_h_c_out_octets"},
+    {kIfx + 11, "camel_if_h_c_out_ucast_pkts"},
+    {kIfx + 12, "camel_if_h_c_out_multicast_pkts"},
+    {kIfx + 13, "camel_if_h_c_out_broadcast_pkts"},
+    {kIfx + 14, "camel_if_link_up_down_trap_enable"},
+    {kIfx + 15, "camel_if_high_speed"},
+    {kIfx + 16, "camel_if_promiscuous_mode"},
+    {kIfx + 17, "camel_if_connector_present"},
+    {kIfx + 18, "camel_if_alias"},
+    {kIfx + 19, "camel_if_counter_discontinuity_time"},
+}};
 
 // A row number: a decimal number from 1 to 2147483647 at the start of `text`, else 0.
 long row_number(std::string_view text) {
@@ -65,6 +92,7 @@ long row_number(std::string_view text) {
 }
 
 struct Model {
+  bool ifx = false;                                    // the extension table is read too
   std::vector<long> rows;                              // in order of first appearance
   std::map<std::pair<int, long>, std::string> values;  // (column number, row) -> value
   std::map<std::pair<int, long>, bool> is_string;      // the value is a STRING's
@@ -121,6 +149,33 @@ bool hex_pairs_only(std::string_view body) {
   return pairs > 0;
 }
 
+// The row a line names under a row container `entry` whose columns are `columns` (their
+// numbers less `offset`), and the column; row 0 for none.
+template <std::size_t N>
+std::pair<long, int> model_place(std::string_view line, std::string_view entry,
+                                 const std::array<Column, N>& columns, int offset) {
+  // Columns hang below the row container: its OID and a dot, then the column number.
+  // The row container: the component after the one that follows its OID.
+  std::size_t dot = line.find('.', entry.size() + 1);
+  long row = dot == std::string_view::npos ? 0 : row_number(line.substr(dot + 1));
+  std::string_view rest = line.substr(entry.size() + 1);
+  for (const Column& c : columns) {
+    if (line[entry.size()] != '.') break;
+    std::string number = std::to_string(c.number - offset);
+    if (!rest.starts_with(number) || rest.size() == number.size() ||
+        (rest[number.size()] != '.' && rest[number.size()] != ' ')) {
+      continue;
+    }
+    // A column: its row is read as atoi reads the text one past the column number.
+    std::string_view text = rest.substr(number.size() + 1);
+    text.remove_prefix(std::min(text.size(), text.find_first_not_of(" \t\n\v\f\r")));
+    if (text.starts_with('-')) return {0, c.number};
+    if (text.starts_with('+')) text.remove_prefix(1);
+    return {row_number(text), c.number};
+  }
+  return {row, 0};
+}
+
 // Takes one line (with its newline, if any) the way the walk is meant to be read.
 void model_line(Model& model, std::string_view line) {
   // Within a STRING that goes on, only the line feed ends a line.
@@ -173,38 +228,22 @@ void model_line(Model& model, std::string_view line) {
     value = text;
   }
 
+  // A line in the -On form reads as the same line in the iso. form.
+  std::string iso_line;
+  if (line.starts_with(".1.3.6.1.")) {
+    iso_line = "iso" + std::string(line.substr(2));
+    line = iso_line;
+  }
   auto follows = [&](std::string_view oid) {
     return line.size() > oid.size() && line.starts_with(oid) &&
            (line[oid.size()] == '.' || line[oid.size()] == ' ');
   };
-  if (!follows(kPrefix)) return;
   long row = 0;
   int column = 0;
-  if (follows(kEntry)) {
-    // Columns hang below the row container: its OID and a dot, then the column number.
-    // The row container: the component after the one that follows its OID.
-    std::size_t dot = line.find('.', kEntry.size() + 1);
-    row = dot == std::string_view::npos ? 0 : row_number(line.substr(dot + 1));
-    std::string_view rest = line.substr(kEntry.size() + 1);
-    for (const Column& c : kColumns) {
-      if (line[kEntry.size()] != '.') break;
-      std::string number = std::to_string(c.number);
-      if (!rest.starts_with(number) || rest.size() == number.size() ||
-          (rest[number.size()] != '.' && rest[number.size()] != ' ')) {
-        continue;
-      }
-      // A column: its row is read as atoi reads the text one past the column number.
-      std::string_view text = rest.substr(number.size() + 1);
-      text.remove_prefix(std::min(text.size(), text.find_first_not_of(" \t\n\v\f\r")));
-      if (text.starts_with('-')) {
-        row = 0;
-      } else {
-        if (text.starts_with('+')) text.remove_prefix(1);
-        row = row_number(text);
-      }
-      column = c.number;
-      break;
-    }
+  if (follows(kPrefix) && follows(kEntry)) {
+    std::tie(row, column) = model_place(line, kEntry, kColumns, 0);
+  } else if (model.ifx && follows(kIfxEntry)) {
+    std::tie(row, column) = model_place(line, kIfxEntry, kIfxColumns, kIfx);
   }
   if (row <= 0) return;
   bool known = false;
@@ -264,15 +303,17 @@ std::string escaped(std::string_view value, bool is_string) {
   return text;
 }
 
-std::string model_report(const Model& model) {
+std::string model_report(const Model& model, std::string_view descr_prefix) {
+  std::vector<Column> columns(kColumns.begin(), kColumns.end());
+  if (model.ifx) columns.insert(columns.end(), kIfxColumns.begin(), kIfxColumns.end());
   std::string report = "{";
-  for (const Column& c : kColumns) {
+  for (const Column& c : columns) {
     report += '"' + std::string(c.key) + "\":[";
     bool first = true;
     for (std::size_t slot = 0; slot < model.rows.size(); ++slot) {
       long row = model.rows[slot];
       auto descr = model.values.find({2, row});
-      if (descr == model.values.end() || !descr->second.starts_with("en")) continue;
+      if (descr == model.values.end() || !descr->second.starts_with(descr_prefix)) continue;
       if (!first) report += ',';
       first = false;
       auto value = model.values.find({c.number, row});
@@ -309,19 +350,55 @@ void check_state(const WalkState& state) {
 
 // Reads the walk through a buffer of `buffer` bytes at first; on success `report` is
 // the report at time 0.
-bool convert(const std::uint8_t* data, std::size_t size, std::size_t buffer, FILE* err,
-             std::string& report) {
+bool convert(const std::uint8_t* data, std::size_t size, const ConvertOptions& options,
+             std::size_t buffer, FILE* err, std::string& report) {
   FILE* in = fmemopen(const_cast<std::uint8_t*>(data), size, "r");
   if (!in) std::abort();
   auto state = std::make_unique<WalkState>();
-  bool ok = read_walk(in, kPrefix, *state, err, buffer);
+  bool ok = read_walk(in, {options.prefix, options.ifx}, *state, err, buffer);
   std::fclose(in);
   check_state(*state);
   if (!ok) return false;
   Capture out;
-  write_report(out.file, *state, 0);
+  write_report(out.file, *state, options, 0);
   report = out.take();
   return true;
+}
+
+// Reads the walk with `options` and checks the run against the model.
+void check_walk(std::string_view walk, const ConvertOptions& options) {
+  const auto* data = reinterpret_cast<const std::uint8_t*>(walk.data());
+  Model model;
+  model.ifx = options.ifx;
+  for (std::string_view rest = walk; !rest.empty() && !model.too_many_rows;) {
+    std::size_t newline = rest.find('\n');
+    std::size_t length = newline == std::string_view::npos ? rest.size() : newline + 1;
+    model_line(model, rest.substr(0, length));
+    rest.remove_prefix(length);
+  }
+
+  Capture err_capture;
+  std::string report;
+  bool ok = convert(data, walk.size(), options, kReadBuffer, err_capture.file, report);
+  std::string err = err_capture.take();
+  if (!ok) {
+    expect(model.too_many_rows, "the only fault a walk can meet is a seventeenth row", err);
+    expect(err == "Too many rows\n", "one message for too many rows", err);
+    return;
+  }
+  expect(!model.too_many_rows, "a seventeenth row ends the run", walk);
+  expect(err.empty(), "a report comes without a message", err);
+  expect(json_valid(report), "the report is JSON", report);
+  expect(report == model_report(model, options.descr_prefix), "report as the walk says", report);
+
+  // Lines longer than the buffer and not kept are looked at as they go by.
+  for (std::size_t buffer : {std::size_t{2}, std::size_t{19}, std::size_t{64}}) {
+    Capture small_err;
+    std::string small_report;
+    expect(convert(data, walk.size(), options, buffer, small_err.file, small_report),
+           "a small buffer reads too");
+    expect(small_report == report, "a small buffer gives the same report", small_report);
+  }
 }
 
 }  // namespace
@@ -334,34 +411,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view walk = as_text(data, size);
-  Model model;
-  for (std::string_view rest = walk; !rest.empty() && !model.too_many_rows;) {
-    std::size_t newline = rest.find('\n');
-    std::size_t length = newline == std::string_view::npos ? rest.size() : newline + 1;
-    model_line(model, rest.substr(0, length));
-    rest.remove_prefix(length);
-  }
-
-  Capture err_capture;
-  std::string report;
-  bool ok = convert(data, size, kReadBuffer, err_capture.file, report);
-  std::string err = err_capture.take();
-  if (!ok) {
-    expect(model.too_many_rows, "the only fault a walk can meet is a seventeenth row", err);
-    expect(err == "Too many rows\n", "one message for too many rows", err);
-    return 0;
-  }
-  expect(!model.too_many_rows, "a seventeenth row ends the run", walk);
-  expect(err.empty(), "a report comes without a message", err);
-  expect(json_valid(report), "the report is JSON", report);
-  expect(report == model_report(model), "report as the walk says", report);
-
-  // Lines longer than the buffer and not kept are looked at as they go by.
-  for (std::size_t buffer : {std::size_t{2}, std::size_t{19}, std::size_t{64}}) {
-    Capture small_err;
-    std::string small_report;
-    expect(convert(data, size, buffer, small_err.file, small_report), "a small buffer reads too");
-    expect(small_report == report, "a small buffer gives the same report", small_report);
-  }
+  check_walk(walk, {});
+  ConvertOptions both;
+  both.ifx = true;
+  both.descr_prefix = "";
+  check_walk(walk, both);
   return 0;
 }

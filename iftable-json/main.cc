@@ -1,7 +1,9 @@
 // iftable-json: reads an interface-table walk on standard input and writes the JSON report.
 #include <cstdio>
+#include <ctime>
 
-#include "walk_converter.h"
+#include "command_line.h"
+#include "report_writer.h"
 
 int main(int argc, char** argv) {
   std::optional<Arguments> arguments = parse_arguments(argc, argv, stderr);
@@ -16,7 +18,7 @@ int main(int argc, char** argv) {
       std::fputs("iftable-json " RULE_TOOLS_VERSION "\n", stdout);
       break;
     case Action::kConvert:
-      ok = convert_walk(stdin, stdout, stderr, arguments->prefix, arguments->max_rows);
+      ok = convert_walk(stdin, stdout, stderr, arguments->options, std::time(nullptr));
       break;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

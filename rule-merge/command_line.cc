@@ -3,7 +3,7 @@
 // since no document begins with `-` and a letter, nor with `--`.
 #include "command_line.h"
 
-#include "message_text.h"
+#include "text_escape.h"
 
 const char kHelpText[] =
     "usage: rule-merge [-n] [-o file] [--] [document]\n"

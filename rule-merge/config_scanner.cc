@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "message_text.h"
+#include "text_escape.h"
 
 using nametree::TreeNode;
 

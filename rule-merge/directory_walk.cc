@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "message_text.h"
+#include "text_escape.h"
 
 namespace {
 

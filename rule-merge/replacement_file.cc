@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "message_text.h"
+#include "text_escape.h"
 
 namespace {
 

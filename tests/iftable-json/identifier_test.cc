@@ -15,9 +15,11 @@ struct Case {
 };
 
 TEST(MakeIdentifier, DerivesEveryReportKey) {
-  for (const ReportColumn& column : kReportColumns) {
-    SCOPED_TRACE(column.mib_name);
-    EXPECT_EQ(make_identifier(column.mib_name), column.key);
+  for (const std::vector<ReportColumn>* columns : {&kReportColumns, &kIfxReportColumns}) {
+    for (const ReportColumn& column : *columns) {
+      SCOPED_TRACE(column.mib_name);
+      EXPECT_EQ(make_identifier(column.mib_name), column.key);
+    }
   }
 }
 

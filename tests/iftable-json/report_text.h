@@ -37,6 +37,29 @@ inline const std::vector<ReportColumn> kReportColumns = {
     {"ifOutQLen", "camel_if_out_q_len"},
 };
 
+// The members that --ifx adds after those, in their order.
+inline const std::vector<ReportColumn> kIfxReportColumns = {
+    {"ifName", "camel_if_name"},
+    {"ifInMulticastPkts", "camel_if_in_multicast_pkts"},
+    {"ifInBroadcastPkts", "camel_if_in_broadcast_pkts"},
+    {"ifOutMulticastPkts", "camel_if_out_multicast_pkts"},
+    {"ifOutBroadcastPkts", "camel_if_out_broadcast_pkts"},
+    {"ifHCInOctets", "camel_if_h_c_in_octets"},
+    {"ifHCInUcastPkts", "camel_if_h_c_in_ucast_pkts"},
+    {"ifHCInMulticastPkts", "camel_if_h_c_in_multicast_pkts"},
+    {"ifHCInBroadcastPkts", "camel_if_h_c_in_broadcast_pkts"},
+    {"ifHCOutOctets", "camel_if_h_c_out_octets"},
+    {"ifHCOutUcastPkts", "camel_if_h_c_out_ucast_pkts"},
+    {"ifHCOutMulticastPkts", "camel_if_h_c_out_multicast_pkts"},
+    {"ifHCOutBroadcastPkts", "camel_if_h_c_out_broadcast_pkts"},
+    {"ifLinkUpDownTrapEnable", "camel_if_link_up_down_trap_enable"},
+    {"ifHighSpeed", "camel_if_high_speed"},
+    {"ifPromiscuousMode", "camel_if_promiscuous_mode"},
+    {"ifConnectorPresent", "camel_if_connector_present"},
+    {"ifAlias", "camel_if_alias"},
+    {"ifCounterDiscontinuityTime", "camel_if_counter_discontinuity_time"},
+};
+
 // One written row: its slot number and its values (already as JSON text) by IF-MIB
 // name; a column not named gets the empty string.
 struct ReportRow {
@@ -56,10 +79,14 @@ inline std::string report_member(const ReportColumn& column, const std::vector<R
   return text + "],";
 }
 
-// The report up to the timestamp's value: everything a run fixes.
-inline std::string report_head(const std::vector<ReportRow>& rows) {
+// The report up to the timestamp's value: everything a run fixes; with `ifx`, the
+// members of the interface extension table too.
+inline std::string report_head(const std::vector<ReportRow>& rows, bool ifx = false) {
   std::string text = "{";
   for (const ReportColumn& column : kReportColumns) text += report_member(column, rows);
+  if (ifx) {
+    for (const ReportColumn& column : kIfxReportColumns) text += report_member(column, rows);
+  }
   return text + "\"timestamp\": \"";
 }
 

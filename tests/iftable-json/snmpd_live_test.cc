@@ -1,6 +1,7 @@
 // Integration with the real peer: net-snmp's agent snmpd serves this machine's
-// interface table on a loopback port, snmpwalk walks it, and iftable-json must
-// report exactly the agent's interfaces whose description begins with "en".
+// interface tables on a loopback port, snmpwalk walks them, and iftable-json must
+// report exactly the agent's interfaces: those whose description begins with "en",
+// or with --ifx -d '' every interface with both tables.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -27,7 +28,8 @@
 #include "json_check.h"
 #include "process.h"
 #include "report_text.h"
-#include "walk_converter.h"
+#include "report_writer.h"
+#include "walk_reader.h"
 
 extern char** environ;
 
@@ -146,18 +148,19 @@ struct AgentRow {
   std::map<int, std::string> values;  // by column number
 };
 
-// Reads snmpwalk's numeric form (-On): ".1.3.6.1.2.1.2.2.1.<column>.<index> = TYPE: value".
-// Returns the rows by interface index, in order of first appearance in `order`.
-std::map<int, AgentRow> parse_numeric_walk(const std::string& walk, std::vector<int>& order) {
+// Reads snmpwalk's numeric form (-On): "<entry><column>.<index> = TYPE: value", for a
+// table's row container `entry` (".1.3.6.1...1."). Returns the rows by interface index,
+// in order of first appearance in `order`.
+std::map<int, AgentRow> parse_table(const std::string& walk, const std::string& entry,
+                                    std::vector<int>& order) {
   std::map<int, AgentRow> rows;
-  const std::string entry = ".1.3.6.1.2.1.2.2.1.";
   std::stringstream lines(walk);
   std::string line;
   while (std::getline(lines, line)) {
     if (line.rfind(entry, 0) != 0) continue;
     int column = 0, index = 0;
     if (std::sscanf(line.c_str() + entry.size(), "%d.%d", &column, &index) != 2) continue;
-    if (!rows.count(index)) order.push_back(index);
+    if (std::find(order.begin(), order.end(), index) == order.end()) order.push_back(index);
     std::string value;
     std::size_t colon = line.find(": ");
     if (colon != std::string::npos) {
@@ -249,7 +252,7 @@ TEST(SnmpdLive, ReportMatchesTheAgentsInterfaceTable) {
   agent.stop();
 
   std::vector<int> order;
-  std::map<int, AgentRow> agent_rows = parse_numeric_walk(numeric.out, order);
+  std::map<int, AgentRow> agent_rows = parse_table(numeric.out, ".1.3.6.1.2.1.2.2.1.", order);
   for (int index : kernel_indexes) {
     EXPECT_TRUE(agent_rows.count(index)) << "interface " << index << " missing from the agent";
   }
@@ -305,6 +308,109 @@ TEST(SnmpdLive, ReportMatchesTheAgentsInterfaceTable) {
   ProcessResult descr = run_process({kBinary, "-p", "iso.3.6.1.2.1.2.2.1.2"}, tz);
   ASSERT_EQ(descr.status, 0) << descr.err;
   EXPECT_EQ(descr.out.substr(0, descr.out.find("\"timestamp\": \"") + 14), report_head(descr_only));
+}
+
+// Monitoring's use: both tables walked from the agent, in the iso. form and with -On,
+// reported with --ifx -d '': every interface of the host, with the agent's own values,
+// its 64-bit counters and its name among them.
+TEST(SnmpdLive, ReportsBothTablesOfEveryInterface) {
+  std::string snmpd = find_program("snmpd");
+  std::string snmpwalk = find_program("snmpwalk");
+  if (snmpd.empty() || snmpwalk.empty()) {
+    SKIP_UNLESS_CI(
+        "net-snmp's snmpd and snmpwalk are not installed (Debian packages snmpd and "
+        "snmp; .ci/run installs them)");
+  }
+  std::map<int, std::string> kernel_names;
+  struct if_nameindex* names = if_nameindex();
+  ASSERT_NE(names, nullptr);
+  for (struct if_nameindex* n = names; n->if_index != 0; ++n) {
+    kernel_names[static_cast<int>(n->if_index)] = n->if_name;
+  }
+  if_freenameindex(names);
+
+  ScratchDir dir;
+  dir.make_dir("mibs");
+  dir.make_dir("client-conf");
+  dir.make_dir("agent-state");
+  dir.make_dir("client-state");
+  int port = free_udp_port();
+  ASSERT_GT(port, 0);
+  dir.write("snmpd.conf", "agentaddress udp:127.0.0.1:" + std::to_string(port) +
+                              "\nrocommunity public 127.0.0.1\n");
+  Agent agent;
+  ASSERT_TRUE(start_agent(agent, snmpd, dir));
+  const RunOptions client = client_options(dir);
+  auto walk = [&](const std::vector<std::string>& options, const std::string& oid) {
+    std::vector<std::string> argv = {snmpwalk,           "-v2c", "-c", "public", "-m", "", "-M",
+                                     dir.path + "/mibs", "-t",   "1",  "-r",     "1"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back("udp:127.0.0.1:" + std::to_string(port));
+    argv.push_back(oid);
+    return run_process(argv, client);
+  };
+  ProcessResult first;
+  for (int attempt = 0; attempt < 20; ++attempt) {  // the agent needs a moment before it answers
+    ASSERT_TRUE(agent.running()) << "snmpd ended early; see its log in " << dir.path;
+    first = walk({}, ".1.3.6.1.2.1.2.2");
+    if (first.status == 0 && !first.out.empty()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  std::string walks[2];  // the iso. form, then -On
+  for (int form = 0; form < 2; ++form) {
+    std::vector<std::string> options;
+    if (form == 1) options.push_back("-On");
+    for (const char* table : {".1.3.6.1.2.1.2.2", ".1.3.6.1.2.1.31.1.1"}) {
+      ProcessResult result = walk(options, table);
+      ASSERT_EQ(result.status, 0) << result.err;
+      walks[form] += result.out;
+    }
+  }
+  agent.stop();
+  ASSERT_EQ(walks[0].rfind("iso.3.6.1.2.1.2.2.1.1.", 0), 0u) << walks[0].substr(0, 200);
+  ASSERT_EQ(walks[1].rfind(".1.3.6.1.2.1.2.2.1.1.", 0), 0u) << walks[1].substr(0, 200);
+  ASSERT_NE(walks[0].find("\niso.3.6.1.2.1.31.1.1.1.6."), std::string::npos) << "no ifHCInOctets";
+
+  signal(SIGPIPE, SIG_IGN);
+  const int if_columns[] = {1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21};
+  for (int form = 0; form < 2; ++form) {
+    SCOPED_TRACE(form == 0 ? "iso." : "-On");
+    // The agent's values, read from the walk in the -On form.
+    std::string numeric = walks[form];
+    if (form == 0) numeric = std::regex_replace(numeric, std::regex("(^|\n)iso\\."), "$1.1.");
+    std::vector<int> order;
+    std::map<int, AgentRow> table = parse_table(numeric, ".1.3.6.1.2.1.2.2.1.", order);
+    std::map<int, AgentRow> extension = parse_table(numeric, ".1.3.6.1.2.1.31.1.1.1.", order);
+    for (const auto& [index, name] : kernel_names) {
+      SCOPED_TRACE(name);
+      ASSERT_TRUE(table.count(index) && extension.count(index)) << "interface missing";
+      EXPECT_EQ(table[index].values[2], name);
+      EXPECT_EQ(extension[index].values[1], name);  // ifName
+      EXPECT_TRUE(std::regex_match(extension[index].values[6], std::regex("\\d+")));
+    }
+    std::vector<ReportRow> expected;
+    for (std::size_t rank = 0; rank < order.size(); ++rank) {
+      if (!table[order[rank]].values.count(2)) continue;
+      ReportRow row{static_cast<int>(rank) + 1, {}};
+      for (std::size_t k = 0; k < kReportColumns.size(); ++k) {
+        row.values[kReportColumns[k].mib_name] = table[order[rank]].values[if_columns[k]];
+      }
+      for (std::size_t k = 0; k < kIfxReportColumns.size(); ++k) {
+        row.values[kIfxReportColumns[k].mib_name] =
+            extension[order[rank]].values[static_cast<int>(k) + 1];
+      }
+      expected.push_back(row);
+    }
+    RunOptions run;
+    run.input = walks[form];
+    run.env = {"TZ=UTC"};
+    ProcessResult report = run_process({kBinary, "--ifx", "-d", "", "-m", "1000"}, run);
+    ASSERT_EQ(report.status, 0) << report.err;
+    EXPECT_EQ(report.err, "");
+    std::string head = report_head(expected, true);
+    EXPECT_EQ(report.out.substr(0, head.size()), head);
+    EXPECT_TRUE(is_timestamp_tail(std::string_view(report.out).substr(head.size())));
+  }
 }
 
 // The bytes of `text` as snmpset's hex notation, and as snmpwalk writes a Hex-STRING
@@ -443,7 +549,7 @@ TEST(SnmpdLive, ValuesOverSeveralLinesAreOneValue) {
   auto state = std::make_unique<WalkState>();
   state->slots.limit = 1000;
   FILE* err = std::tmpfile();
-  EXPECT_TRUE(read_walk(in, column_table[0].oid, *state, err));
+  EXPECT_TRUE(read_walk(in, {}, *state, err));
   std::fclose(in);
   std::fclose(err);
   auto slot = state->slots.slot_of.find(1002);

@@ -306,7 +306,7 @@ std::vector<Fault> faults() {
       {rm, {}, "", "write error\n", 1, "/dev/full"},
       {ij, {}, "", "", 0},
       {ij, {"--version"}, "", "", 0},
-      {ij, {"-x"}, "", "unknown -x\n", 255},
+      {ij, {"-q"}, "", "unknown -q\n", 255},
       {ij, {"-p"}, "", "unknown -p\n", 255},
       {ij, {"-m", "0"}, "", "bad row limit 0\n", 255},
       {ij, {}, walk17, "Too many rows\n", 1},

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "message_text.h"
+#include "text_escape.h"
 
 namespace {
 

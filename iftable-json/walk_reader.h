@@ -1,11 +1,12 @@
-// Turns a walk of the interface table (snmpwalk text in the iso.3.6.1... form)
-// into the one-line JSON report of the interfaces whose description begins with "en".
+// Reads a walk of the interface table, and of the interface extension table if asked
+// (snmpwalk text with OIDs in the iso.3.6.1... or the .1.3.6.1... form), into row slots
+// and cells: which interfaces the walk names, and the values of the columns kept.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,8 +26,9 @@ struct ColumnEntry {
 };
 
 // ifLastChange (.9) and ifSpecific (.22) are left out: their lines still claim a
-// row slot through ifEntry, but their values are never kept.
-inline constexpr std::array<ColumnEntry, 22> column_table = {{
+// row slot through ifEntry, but their values are never kept. The interface extension
+// table (ifXTable) follows from kFirstIfxEntry on: its rows are the same interfaces.
+inline constexpr std::array<ColumnEntry, 42> column_table = {{
     {"iso.3.6.1.2.1.2.2", "ifTable", 0},
     {"iso.3.6.1.2.1.2.2.1", "ifEntry", 2},
     {"iso.3.6.1.2.1.2.2.1.1", "ifIndex", -1},
@@ -49,10 +51,34 @@ inline constexpr std::array<ColumnEntry, 22> column_table = {{
     {"iso.3.6.1.2.1.2.2.1.19", "ifOutDiscards", -1},
     {"iso.3.6.1.2.1.2.2.1.20", "ifOutErrors", -1},
     {"iso.3.6.1.2.1.2.2.1.21", "ifOutQLen", -1},
+    {"iso.3.6.1.2.1.31.1.1.1", "ifXEntry", 2},
+    {"iso.3.6.1.2.1.31.1.1.1.1", "ifName", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.2", "ifInMulticastPkts", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.3", "ifInBroadcastPkts", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.4", "ifOutMulticastPkts", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.5", "ifOutBroadcastPkts", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.6", "ifHCInOctets", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.7", "ifHCInUcastPkts", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.8", "ifHCInMulticastPkts", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.9", "ifHCInBroadcastPkts", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.10", "ifHCOutOctets", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.11", "ifHCOutUcastPkts", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.12", "ifHCOutMulticastPkts", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.13", "ifHCOutBroadcastPkts", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.14", "ifLinkUpDownTrapEnable", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.15", "ifHighSpeed", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.16", "ifPromiscuousMode", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.17", "ifConnectorPresent", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.18", "ifAlias", -1},
+    {"iso.3.6.1.2.1.31.1.1.1.19", "ifCounterDiscontinuityTime", -1},
 }};
 
-inline constexpr int kDescrColumn = 3;                   // ifDescr decides which rows are written
-inline constexpr int kFirstReportColumn = 2;             // the report starts at ifIndex
+inline constexpr int kDescrColumn = 3;        // ifDescr decides which rows are written
+inline constexpr int kFirstReportColumn = 2;  // the report starts at ifIndex
+inline constexpr int kFirstIfxEntry = 22;     // ifXEntry and its columns
+static_assert(column_table[kFirstIfxEntry].name == "ifXEntry");
+// The longest OID of the table: a line whose first bytes are longer names its column.
+inline constexpr std::size_t kLongestOid = 25;
 inline constexpr std::size_t kDefaultMaxRows = 16;       // interfaces kept unless -m says otherwise
 inline constexpr std::size_t kLargestMaxRows = 1000000;  // the most -m accepts
 
@@ -70,9 +96,9 @@ struct RowSlots {
 // any other value every '"' and '\' is written escaped.
 struct RowCells {
   std::array<std::optional<std::string>, column_table.size()> value;
-  std::uint32_t string_values = 0;  // bit k set: the value in column k is a STRING
+  std::uint64_t string_values = 0;  // bit k set: the value in column k is a STRING
 };
-static_assert(column_table.size() <= 32);
+static_assert(column_table.size() <= 64);
 
 // cells[slot]: the values of the row in that slot, made when the first one is stored.
 struct CellMatrix {
@@ -95,49 +121,48 @@ struct WalkState {
 const std::optional<std::string>* cell_value(const WalkState& state, std::size_t column,
                                              std::size_t slot);
 
-// True when `line` begins with `oid` and the character right after it is '.' or ' '.
+// The start of a line in snmpwalk's -On form, read as if it were "iso.3.6.1.".
+inline constexpr std::string_view kNumericRoot = ".1.3.6.1.";
+
+// True when `line` begins with `oid` (in the iso. form) and the character right after
+// it is '.' or ' '. A line that begins with kNumericRoot is compared as if its ".1"
+// were "iso".
 inline bool oid_match(std::string_view line, std::string_view oid) {
+  if (!line.empty() && line[0] == '.' && line.starts_with(kNumericRoot)) {
+    if (!oid.starts_with("iso")) return false;
+    line.remove_prefix(2);
+    oid.remove_prefix(3);
+  }
   // The character after the OID turns most other lines away before any comparing.
   return line.size() > oid.size() && (line[oid.size()] == '.' || line[oid.size()] == ' ') &&
-         line.starts_with(oid);
+         std::memcmp(line.data(), oid.data(), oid.size()) == 0;
+}
+
+// Which lines of the walk are read: those under the prefix (in the iso. form), and with
+// `ifx` those of the interface extension table too.
+struct WalkScope {
+  std::string_view prefix = column_table[0].oid;
+  bool ifx = false;
+};
+
+inline bool in_scope(std::string_view line, const WalkScope& scope) {
+  return oid_match(line, scope.prefix) ||
+         (scope.ifx && oid_match(line, column_table[kFirstIfxEntry].oid));
 }
 
 // Takes one line of the walk (with its line ending, if it has one) into `state`: a line
 // of the walk, or a further line of the value that the line before left open.
 // Returns false after writing "Too many rows\n" or "No more memory\n" to `err`.
-bool take_line(std::string_view line, std::string_view prefix, WalkState& state, FILE* err);
+bool take_line(std::string_view line, const WalkScope& scope, WalkState& state, FILE* err);
 
 // Large reads keep the cost per line low.
 inline constexpr std::size_t kReadBuffer = std::size_t{1} << 18;
 
-// Reads the walk from `in` to its end, line by line. A line that is kept (one within
-// the prefix, or a further line of a value kept) is held whole in a buffer that starts
-// at `buffer_size` bytes and doubles as needed; a longer line that is not kept is
-// looked at piece by piece as it is read and never held whole. Returns false after
-// writing one message to `err` ("No more memory\n", "Too many rows\n" or "read error\n").
-bool read_walk(FILE* in, std::string_view prefix, WalkState& state, FILE* err,
+// Reads the walk from `in` to its end, line by line. A line that is kept (one of a
+// column kept, or a further line of a value kept, or one that may be such a line) is
+// held whole in a buffer that starts at `buffer_size` bytes and doubles as needed; a
+// longer line that is not kept is looked at piece by piece as it is read and never held
+// whole. Returns false after writing one message to `err` ("No more memory\n", "Too
+// many rows\n" or "read error\n").
+bool read_walk(FILE* in, const WalkScope& scope, WalkState& state, FILE* err,
                std::size_t buffer_size = kReadBuffer);
-
-// Writes the report for `state` to `out`, stamped with `now` in local time.
-void write_report(FILE* out, const WalkState& state, std::time_t now);
-
-// Reads the walk from `in` and writes the report to `out`, stamped with the current
-// time. Returns false, with nothing written to `out`, after writing one message to `err`.
-bool convert_walk(FILE* in, FILE* out, FILE* err, std::string_view prefix,
-                  std::size_t max_rows = kDefaultMaxRows);
-
-enum class Action { kConvert, kHelp, kVersion };
-
-struct Arguments {
-  Action action = Action::kConvert;
-  std::string_view prefix = column_table[0].oid;
-  std::size_t max_rows = kDefaultMaxRows;
-};
-
-// Reads the command line in order: "-p <prefix>" and "-m"/"--max-rows <rows>" (a later
-// one wins), "-h"/"--help" and "--version" (each ends the reading). Returns none after
-// writing "unknown %s\n" with the first argument it refuses, or "bad row limit %s\n"
-// when the rows are not a whole number from 1 to kLargestMaxRows.
-std::optional<Arguments> parse_arguments(int argc, const char* const* argv, FILE* err);
-
-extern const char kUsage[];

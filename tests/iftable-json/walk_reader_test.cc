@@ -1,6 +1,6 @@
-// Tests for the walk converter in-process: row slots, value extraction, the report
-// format, the row limit, reading through the growable buffer, and the arguments.
-#include "walk_converter.h"
+// Tests for the walk reader and the report in-process: row slots, value extraction, the
+// report format, the row limit, and reading through the growable buffer.
+#include "walk_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include "json_check.h"
 #include "process.h"
 #include "report_text.h"
+#include "report_writer.h"
 
 namespace {
 
@@ -38,8 +39,8 @@ std::string read_stream(FILE* f) {
 }
 
 // Runs the reading and, when it succeeds, the report at kNow in UTC.
-Converted convert(std::string_view input, std::string_view prefix = kTable,
-                  std::size_t max_rows = kDefaultMaxRows, std::size_t buffer = kReadBuffer) {
+Converted convert_with(std::string_view input, const ConvertOptions& options,
+                       std::size_t buffer = kReadBuffer) {
   setenv("TZ", "UTC", 1);
   tzset();
   FILE* in = std::tmpfile();
@@ -49,9 +50,9 @@ Converted convert(std::string_view input, std::string_view prefix = kTable,
   std::rewind(in);
   Converted result;
   auto state = std::make_unique<WalkState>();
-  state->slots.limit = max_rows;
-  result.ok = read_walk(in, prefix, *state, err, buffer);
-  if (result.ok) write_report(out, *state, kNow);
+  state->slots.limit = options.max_rows;
+  result.ok = read_walk(in, {options.prefix, options.ifx}, *state, err, buffer);
+  if (result.ok) write_report(out, *state, options, kNow);
   result.out = read_stream(out);
   result.err = read_stream(err);
   std::fclose(in);
@@ -60,8 +61,16 @@ Converted convert(std::string_view input, std::string_view prefix = kTable,
   return result;
 }
 
-std::string report(const std::vector<ReportRow>& rows) {
-  return report_head(rows) + kStamp;
+Converted convert(std::string_view input, std::string_view prefix = kTable,
+                  std::size_t max_rows = kDefaultMaxRows, std::size_t buffer = kReadBuffer) {
+  ConvertOptions options;
+  options.prefix = prefix;
+  options.max_rows = max_rows;
+  return convert_with(input, options, buffer);
+}
+
+std::string report(const std::vector<ReportRow>& rows, bool ifx = false) {
+  return report_head(rows, ifx) + kStamp;
 }
 
 std::string line(int column, const std::string& row, const std::string& rest) {
@@ -85,7 +94,7 @@ TEST(WalkConverter, TimestampIsLocalTime) {
   tzset();
   FILE* out = std::tmpfile();
   WalkState state;
-  write_report(out, state, kNow);
+  write_report(out, state, {}, kNow);
   std::string text = read_stream(out);
   std::fclose(out);
   setenv("TZ", "UTC", 1);
@@ -105,7 +114,16 @@ TEST(OidMatch, NeedsADotOrSpaceAfterTheOid) {
       {"iso.3.6.1.2.1.2.2.1.1", "iso.3.6.1.2.1.2.2.1.1", false},
       {"iso.3.6.1.2.1.2.2.1.1\n", "iso.3.6.1.2.1.2.2.1.1", false},
       {"iso.3.6.1.2.1.2.2.1", "iso.3.6.1.2.1.2.2.1.1", false},
-      {".1.3.6.1.2.1.2.2.1.1.3 = INTEGER: 3", "iso.3.6.1.2.1.2.2.1.1", false},
+      // The -On form is compared as if its ".1" were "iso".
+      {".1.3.6.1.2.1.2.2.1.1.3 = INTEGER: 3", "iso.3.6.1.2.1.2.2.1.1", true},
+      {".1.3.6.1.2.1.2.2.1.10.3 = Counter32: 0", "iso.3.6.1.2.1.2.2.1.1", false},
+      {".1.3.6.1.2.1.2.2.1.1 = INTEGER: 3", "iso.3.6.1.2.1.2.2.1.1", true},
+      {".1.3.6.1.2 = INTEGER: 3", "iso", true},
+      {".1.3.6.1.2 = INTEGER: 3", "is", false},
+      {".1.3.6.1.2 = INTEGER: 3", "", false},
+      {".1.3.6.1.2 = INTEGER: 3", ".1.3.6.1.2", false},  // prefixes come in the iso. form
+      {".1.3.6.2.1.2.2.1.1.3 = INTEGER: 3", "iso.3.6.2", false},
+      {"iso.3.6.1.2.1.2.2.1.1.3 = INTEGER: 3", ".1.3.6.1.2.1.2.2.1.1", false},
       {"iso.3.6.1.2.1.2.20.1 = INTEGER: 3", "iso.3.6.1.2.1.2.2", false},
       {"", "iso.3.6.1.2.1.2.2", false},
   };
@@ -252,7 +270,9 @@ TEST(WalkConverter, PrefixOptionKeepsOnlyMatchingLines) {
 TEST(WalkConverter, IgnoresLinesOutsideThePrefix) {
   Converted result = convert(
       "iso.3.6.1.2.1.2.1.0 = INTEGER: 2\n"
-      ".1.3.6.1.2.1.2.2.1.2.1 = STRING: \"en0\"\n"
+      ".1.3.6.1.2.1.2.1.0 = INTEGER: 2\n"
+      "1.3.6.1.2.1.2.2.1.2.1 = STRING: \"en0\"\n"
+      ".1.3.6.2.1.2.2.1.2.1 = STRING: \"en0\"\n"
       "IF-MIB::ifDescr.1 = STRING: en0\n"
       "iso.3.6.1.2.1.2.20.1.2.1 = STRING: \"en0\"\n"
       "iso.3.6.1.2.1.2.2\n"
@@ -544,7 +564,7 @@ TEST(WalkConverter, ReportsAReadError) {
   ASSERT_NE(in, nullptr);
   FILE* err = std::tmpfile();
   auto state = std::make_unique<WalkState>();
-  EXPECT_FALSE(read_walk(in, kTable, *state, err));
+  EXPECT_FALSE(read_walk(in, {}, *state, err));
   EXPECT_EQ(read_stream(err), "read error\n");
   std::fclose(in);
   std::fclose(err);
@@ -597,67 +617,187 @@ TEST(WalkConverter, SurvivesScrambledLines) {
   }
 }
 
-struct ArgumentCase {
-  std::vector<const char*> args;  // after the program name
-  Action action;
-  std::string prefix;
-  std::string err;  // set when the arguments are refused
-  std::size_t max_rows = kDefaultMaxRows;
-};
+std::string ifx_line(int column, const std::string& row, const std::string& rest) {
+  return "iso.3.6.1.2.1.31.1.1.1." + std::to_string(column) + "." + row + " = " + rest + "\n";
+}
 
-TEST(ParseArguments, TakesArgumentsInOrder) {
-  const ArgumentCase cases[] = {
-      {{}, Action::kConvert, "iso.3.6.1.2.1.2.2", ""},
-      {{"-p", "iso.3"}, Action::kConvert, "iso.3", ""},
-      {{"-p", "a", "-p", "b"}, Action::kConvert, "b", ""},
-      {{"-p", "-h"}, Action::kConvert, "-h", ""},
-      {{"-p", ""}, Action::kConvert, "", ""},
-      {{"-h"}, Action::kHelp, "", ""},
-      {{"--help"}, Action::kHelp, "", ""},
-      {{"--version"}, Action::kVersion, "", ""},
-      {{"-h", "-x"}, Action::kHelp, "", ""},
-      {{"-p"}, Action::kConvert, "", "unknown -p\n"},
-      {{"-x"}, Action::kConvert, "", "unknown -x\n"},
-      {{"-p", "a", "-q"}, Action::kConvert, "", "unknown -q\n"},
-      {{"-x", "-h"}, Action::kConvert, "", "unknown -x\n"},
-      {{"walk.txt"}, Action::kConvert, "", "unknown walk.txt\n"},
-      {{""}, Action::kConvert, "", "unknown \n"},
-      {{"--p", "x"}, Action::kConvert, "", "unknown --p\n"},
-      {{"-m", "64"}, Action::kConvert, "iso.3.6.1.2.1.2.2", "", 64},
-      {{"--max-rows", "1"}, Action::kConvert, "iso.3.6.1.2.1.2.2", "", 1},
-      {{"-m", "1000000"}, Action::kConvert, "iso.3.6.1.2.1.2.2", "", 1000000},
-      {{"-m", "0016"}, Action::kConvert, "iso.3.6.1.2.1.2.2", "", 16},
-      {{"-m", "3", "-p", "iso.3", "-m", "40"}, Action::kConvert, "iso.3", "", 40},
-      {{"-m", "1000001"}, Action::kConvert, "", "bad row limit 1000001\n"},
-      {{"-m", "0"}, Action::kConvert, "", "bad row limit 0\n"},
-      {{"-m", "-1"}, Action::kConvert, "", "bad row limit -1\n"},
-      {{"--max-rows", "1e3"}, Action::kConvert, "", "bad row limit 1e3\n"},
-      {{"-m", ""}, Action::kConvert, "", "bad row limit \n"},
-      {{"-m"}, Action::kConvert, "", "unknown -m\n"},
-      {{"--max-rows=5"}, Action::kConvert, "", "unknown --max-rows=5\n"},
+ConvertOptions ifx_options(std::string_view descr_prefix = "en") {
+  ConvertOptions options;
+  options.ifx = true;
+  options.descr_prefix = descr_prefix;
+  return options;
+}
+
+// Interfaces as servers and switches name them; -d chooses which are written.
+TEST(DescrPrefix, ChoosesTheRowsWritten) {
+  const std::string walk = descr(1, "lo") + descr(2, "eth0") + descr(3, "eno1") +
+                           descr(4, "bond0") + descr(5, "GigabitEthernet1/0/1") + descr(6, "") +
+                           line(1, "7", "INTEGER: 7") + line(2, "8", "\"\"") +
+                           line(2, "9", "Hex-STRING: 65 6E ");
+  const std::string names[] = {"lo", "eth0", "eno1", "bond0", "GigabitEthernet1/0/1",
+                               "",   "",     "",     "65 6E "};
+  struct Case {
+    std::string prefix;
+    std::vector<int> rows;
+  } cases[] = {
+      {"en", {3}},                  // the default
+      {"", {1, 2, 3, 4, 5, 6, 9}},  // every row with a description, an empty one too
+      {"e", {2, 3}},
+      {"eth", {2}},
+      {"eth0", {2}},
+      {"eth00", {}},
+      {"Gig", {5}},
+      {"gig", {}},
+      {"65 ", {9}},  // a Hex-STRING is compared as it is written
   };
-  for (const ArgumentCase& c : cases) {
-    std::vector<const char*> argv = {"iftable-json"};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    std::string trace;
-    for (const char* a : argv) trace += std::string(a) + " ";
-    SCOPED_TRACE(trace);
-    FILE* err = std::tmpfile();
-    std::optional<Arguments> arguments =
-        parse_arguments(static_cast<int>(argv.size()), argv.data(), err);
-    EXPECT_EQ(read_stream(err), c.err);
-    std::fclose(err);
-    if (!c.err.empty()) {
-      EXPECT_FALSE(arguments);
-      continue;
-    }
-    ASSERT_TRUE(arguments);
-    EXPECT_EQ(arguments->action, c.action);
-    if (c.action == Action::kConvert) {
-      EXPECT_EQ(arguments->prefix, c.prefix);
-      EXPECT_EQ(arguments->max_rows, c.max_rows);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.prefix);
+    ConvertOptions options;
+    options.descr_prefix = c.prefix;
+    std::vector<ReportRow> rows;
+    for (int row : c.rows) rows.push_back({row, {{"ifDescr", names[row - 1]}}});
+    if (!c.rows.empty() && c.rows.back() == 9) rows.back().values["ifDescr"] = "65 6E ";
+    EXPECT_EQ(convert_with(walk, options).out, report(rows));
+  }
+}
+
+// A walk printed with -On reads as the same walk printed in the iso. form, under a prefix
+// written in either form.
+TEST(NumericOids, GiveTheReportOfTheIsoForm) {
+  const std::string walk = line(1, "3", "INTEGER: 3") + descr(3, "en \\\"3\\\"") +
+                           line(6, "3", "Hex-STRING: 08 00 27 AA BB CC") +
+                           line(9, "5", "Timeticks: (1) 0:00:00.01") + descr(2, "en2\nmore") +
+                           ifx_line(1, "3", "STRING: \"enp0s3\"") +
+                           ifx_line(6, "3", "Counter64: 18446744073709551615") +
+                           ifx_line(18, "3", "\"\"") + ifx_line(20, "6", "INTEGER: 1");
+  std::string numeric;
+  for (std::size_t at = 0; at < walk.size();) {
+    std::size_t end = walk.find('\n', at) + 1;
+    std::string one = walk.substr(at, end - at);
+    numeric += one.starts_with("iso.") ? ".1." + one.substr(4) : one;
+    at = end;
+  }
+  ASSERT_NE(numeric.find(".1.3.6.1.2.1.31.1.1.1.1.3 = "), std::string::npos);
+  for (bool ifx : {false, true}) {
+    for (std::string_view prefix : {"iso.3.6.1.2.1.2.2", "iso.3.6.1.2.1.2.2.1.2", "iso.3.6.1.2.1",
+                                    "iso", "iso.3.6.1.2.1.31", "iso.3.6.1.2.1.2.2.1.20"}) {
+      SCOPED_TRACE(std::string(prefix) + (ifx ? " --ifx" : ""));
+      ConvertOptions options = ifx_options("");
+      options.ifx = ifx;
+      options.prefix = prefix;
+      Converted iso = convert_with(walk, options);
+      Converted on = convert_with(numeric, options);
+      EXPECT_TRUE(on.ok);
+      EXPECT_EQ(on.out, iso.out);
+      EXPECT_EQ(convert_with(numeric, options, 7).out, iso.out);  // long lines go by too
+      // The two forms mixed in one walk name the same interfaces.
+      EXPECT_EQ(convert_with(walk + numeric, options).out, iso.out);
     }
   }
+  ConvertOptions options;
+  options.prefix = "iso.3.6.1.2.1.2.2.1.2";
+  EXPECT_EQ(convert_with(numeric, options).out,
+            report({{1, {{"ifDescr", "en \\\"3\\\""}}}, {2, {{"ifDescr", "en2\\nmore"}}}}));
+}
+
+// Both tables into one run: their rows are the same interfaces, and the ifXTable arrays
+// follow the ifTable arrays.
+TEST(Ifx, ReportsBothTablesByInterface) {
+  const std::string walk =
+      descr(4, "eth0") + line(10, "4", "Counter32: 1") + descr(1, "lo") +
+      ifx_line(1, "1", "STRING: \"lo\"") + ifx_line(1, "4", "STRING: \"eth0\"") +
+      ifx_line(6, "4", "Counter64: 27208408") + ifx_line(15, "4", "Gauge32: 0") +
+      ifx_line(17, "4", "INTEGER: true(1)") + ifx_line(18, "4", "\"\"") +
+      ifx_line(19, "4", "Timeticks: (0) 0:00:00.00") +
+      ifx_line(18, "9", "STRING: \"uplink \\\"a\\\"\nto core\"");
+  std::vector<ReportRow> rows = {{1,
+                                  {{"ifDescr", "eth0"},
+                                   {"ifInOctets", "1"},
+                                   {"ifName", "eth0"},
+                                   {"ifHCInOctets", "27208408"},
+                                   {"ifHighSpeed", "0"},
+                                   {"ifConnectorPresent", "true(1)"},
+                                   {"ifCounterDiscontinuityTime", "(0) 0:00:00.00"}}},
+                                 {2, {{"ifDescr", "lo"}, {"ifName", "lo"}}}};
+  EXPECT_EQ(convert_with(walk, ifx_options("")).out, report(rows, true));
+  // Row 9 has no description, so it is not written, but it is the third interface.
+  Converted limited = convert_with(walk, [] {
+    ConvertOptions options = ifx_options("");
+    options.max_rows = 2;
+    return options;
+  }());
+  EXPECT_EQ(limited.err, "Too many rows\n");
+
+  // Without --ifx, nothing of ifXTable is read, even under a prefix that holds it.
+  ConvertOptions plain;
+  plain.descr_prefix = "";
+  plain.prefix = "iso.3.6.1.2.1";
+  plain.max_rows = 2;
+  Converted without = convert_with(walk, plain);
+  EXPECT_TRUE(without.ok);
+  EXPECT_EQ(without.out,
+            report({{1, {{"ifDescr", "eth0"}, {"ifInOctets", "1"}}}, {2, {{"ifDescr", "lo"}}}}));
+}
+
+// ifXTable lines count interfaces as ifTable lines do: by column, and through ifXEntry
+// for a column that is not kept; outside the table they count for nothing.
+TEST(Ifx, LinesClaimRowsAsIfTableLinesDo) {
+  struct Case {
+    std::string line;
+    bool claims;  // row 5, ahead of the description of row 3
+  } cases[] = {
+      {ifx_line(1, "5", "STRING: \"x\""), true},
+      {ifx_line(19, "5", "Timeticks: (0) 0:00:00.00"), true},
+      {ifx_line(20, "5", "INTEGER: 0"), true},  // a column beyond the table's
+      {ifx_line(0, "5", "INTEGER: 0"), true},
+      {"iso.3.6.1.2.1.31.1.1.1.1. 5 = STRING: \"x\"\n", true},  // read as atoi reads it
+      {"iso.3.6.1.2.1.31.1.1.1 = INTEGER: 1.5\n", true},        // ifXEntry: after the next dot
+      {"iso.3.6.1.2.1.31.1.1.1.1.0 = STRING: \"x\"\n", false},
+      {"iso.3.6.1.2.1.31.1.1.1.1.2147483648 = STRING: \"x\"\n", false},
+      {"iso.3.6.1.2.1.31.1.1.2.1.5 = INTEGER: 0\n", false},  // ifStackTable
+      {"iso.3.6.1.2.1.31.1.1 = INTEGER: 5\n", false},
+      {"iso.3.6.1.2.1.31.1.1.10.1.5 = INTEGER: 0\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    for (std::size_t buffer : {kReadBuffer, std::size_t{2}}) {
+      Converted result = convert_with(c.line + descr(3, "en3"), ifx_options(), buffer);
+      EXPECT_EQ(result.out, report({{c.claims ? 2 : 1, {{"ifDescr", "en3"}}}}, true));
+    }
+  }
+}
+
+// A line that no kept column takes, and that is longer than the buffer, goes by in
+// pieces; its row is read as it goes, whatever its length or where the pieces are cut.
+TEST(WalkReader, LongLinesNotKeptStillClaimTheirRows) {
+  const std::string tails[] = {"0", "\"", std::string(300, 'x'), std::string(5000, '"')};
+  const std::string heads[] = {
+      "iso.3.6.1.2.1.2.2.1.9.5 = Timeticks: (5) ",
+      "iso.3.6.1.2.1.2.2.1.22.5 = OID: ",
+      "iso.3.6.1.2.1.2.2.1.23. +5 = STRING: \"",
+      "iso.3.6.1.2.1.2.2.1.9.0000000000000000000000000000000000000005 = INTEGER: ",
+      "iso.3.6.1.2.1.2.2.1.9" + std::string(100, ' ') + "5 = INTEGER: ",  // row in the value
+      ".1.3.6.1.2.1.2.2.1.22.5 = OID: .0.0",
+      "iso.3.6.1.2.1.31.1.1.1.20.5 = INTEGER: ",
+  };
+  for (const std::string& head : heads) {
+    for (const std::string& tail : tails) {
+      std::string walk = head + tail + "\n" + descr(3, "en3");
+      SCOPED_TRACE(walk.substr(0, 120));
+      Converted whole = convert_with(walk, ifx_options());
+      for (std::size_t buffer : {std::size_t{2}, std::size_t{33}, std::size_t{64}}) {
+        EXPECT_EQ(convert_with(walk, ifx_options(), buffer).out, whole.out);
+      }
+    }
+  }
+  EXPECT_EQ(convert_with(heads[0] + "\n" + descr(3, "en3"), ifx_options(), 2).out,
+            report({{2, {{"ifDescr", "en3"}}}}, true));
+  // The last line of the input needs no line feed; its row is the seventeenth.
+  std::string walk;
+  for (int row = 1; row <= 16; ++row) walk += descr(row, "en");
+  Converted over =
+      convert(walk + "iso.3.6.1.2.1.2.2.1.22.17 = OID: " + std::string(500, 'x'), kTable, 16, 64);
+  EXPECT_EQ(over.err, "Too many rows\n");
 }
 
 }  // namespace
