@@ -342,7 +342,7 @@ bool tree_set_value(NameTree& tree, TreeNode& node, std::string_view value) {
   if (node.value && size <= node.value_size && node.value != kEmptyValue) {
     // A later value replaces an earlier one in place when it fits. It may be a view of
     // that very value, so the bytes may overlap.
-    std::memmove(node.value, value.data(), size);
+    if (size > 0) std::memmove(node.value, value.data(), size);
   } else if (value.empty()) {
     node.value = kEmptyValue;
   } else {

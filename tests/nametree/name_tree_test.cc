@@ -111,7 +111,8 @@ TEST(NameTree, ValuesAreCopiedAndReplaced) {
 }
 
 // A value may be set from a view into the tree itself: the node's own value, a part of
-// it, another node's value or a name. Under AddressSanitizer an overlapping copy fails.
+// it, another node's value or a name. Under AddressSanitizer an overlapping copy fails,
+// under UndefinedBehaviorSanitizer a copy from a null pointer.
 TEST(NameTree, SetsAValueFromAViewIntoTheTree) {
   struct Case {
     const char* what;
@@ -131,6 +132,8 @@ TEST(NameTree, SetsAValueFromAViewIntoTheTree) {
       {"other, part",
        [](const TreeNode&, const TreeNode& o) { return node_value(o)->substr(2, 5); }, "value"},
       {"a name", [](const TreeNode& s, const TreeNode&) { return node_name(s); }, "self"},
+      // An empty view may have no bytes at all behind it (a null pointer).
+      {"empty, no bytes", [](const TreeNode&, const TreeNode&) { return std::string_view(); }, ""},
   };
   for (const Case& c : cases) {
     TreePtr tree = tree_create();
