@@ -172,7 +172,10 @@ void climb(DirectoryWalk& walk) {
 int open_file(DirectoryWalk& walk, const std::string& name) {
   struct stat st;
   if (fstatat(walk.dir_fd, name.c_str(), &st, 0) != 0) {
-    report(walk, "failed to open ", walk.path);  // a dangling link or a link loop
+    // A dangling link or a link loop cannot be opened; any other failure is one to read
+    // what the entry is.
+    const bool unreachable = errno == ENOENT || errno == ELOOP || errno == ENOTDIR;
+    report(walk, unreachable ? "failed to open " : "failed to read ", walk.path);
     return -1;
   }
   if (!S_ISREG(st.st_mode)) return -1;
@@ -278,7 +281,9 @@ int next_file(DirectoryWalk& walk, std::string& path) {
     walk.path += name;
     struct stat st;
     if (fstatat(walk.dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      report(walk, "failed to open ", walk.path);
+      // An entry gone since it was listed cannot be opened; one whose kind cannot be
+      // told cannot be read.
+      report(walk, errno == ENOENT ? "failed to open " : "failed to read ", walk.path);
       continue;
     }
     if (S_ISDIR(st.st_mode)) {

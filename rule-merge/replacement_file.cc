@@ -40,6 +40,9 @@ void remove_on_signals(const std::string& path) {
   std::memcpy(cleanup_path, path.c_str(), path.size() + 1);
   cleanup_set = 1;
   for (int signal_number : kCleanupSignals) {
+    // A signal the caller chose to ignore (nohup, a background job) stays ignored.
+    struct sigaction before {};
+    if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
     struct sigaction action {};
     action.sa_handler = remove_and_die;
     sigemptyset(&action.sa_mask);

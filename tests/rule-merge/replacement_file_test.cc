@@ -58,4 +58,26 @@ TEST(ReplacementFile, SignalsRemoveTheNamedTemporaryFile) {
   }
 }
 
+// A signal the caller ignores (nohup, a job started in the background) stays ignored
+// while the named temporary file is there.
+TEST(ReplacementFile, IgnoredSignalsStayIgnored) {
+  for (int signal_number : {SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    ScratchDir dir;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      signal(signal_number, SIG_IGN);
+      ReplacementFilePtr file = create_replacement(dir.path + "/out.json", stderr, false);
+      if (!file || file->temporary.empty()) _exit(1);
+      raise(signal_number);
+      _exit(commit_replacement(*file, stderr) ? 3 : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+    EXPECT_EQ(listing(dir.path), std::vector<std::string>{"out.json"});
+  }
+}
+
 }  // namespace
