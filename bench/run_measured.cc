@@ -1,7 +1,8 @@
 // Runs a command and prints, on standard error once it has ended, one line with its wall
 // time, user and system CPU time in seconds, its peak resident memory in KiB and the
-// page faults it took that needed no read from disk: "<wall> <user> <system> <peak> <faults>". The benchmark scripts use it where GNU time may be
-// missing; the figures come from the same place as GNU time's (wait4's resource usage).
+// page faults it took that needed no read from disk: "<wall> <user> <system> <peak> <faults>". The
+// benchmark scripts use it where GNU time may be missing; the figures come from the same place as
+// GNU time's (wait4's resource usage).
 //
 // usage: run_measured <command> [argument...]
 // Exits with the command's status, or 128 + the signal that ended it.
@@ -55,7 +56,6 @@ int main(int argc, char** argv) {
   clock_gettime(CLOCK_MONOTONIC, &end);
   // ru_maxrss is in KiB on Linux.
   std::fprintf(stderr, "%.3f %.3f %.3f %ld %ld\n", seconds(end) - seconds(start),
-               seconds(usage.ru_utime), seconds(usage.ru_stime), usage.ru_maxrss,
-               usage.ru_minflt);
+               seconds(usage.ru_utime), seconds(usage.ru_stime), usage.ru_maxrss, usage.ru_minflt);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -52,6 +52,18 @@ StorageBlock make_block(std::size_t& size) {
   return StorageBlock(block, BlockRelease{size});
 }
 
+// Adds the block due next to `blocks` and returns it, with `size` set to all it holds;
+// the block after it will be larger. Returns none when memory runs out. May throw
+// std::bad_alloc.
+std::byte* add_block(std::vector<StorageBlock>& blocks, std::size_t& next_size, std::size_t& size) {
+  size = next_size;
+  StorageBlock block = make_block(size);
+  if (!block) return nullptr;
+  blocks.push_back(std::move(block));
+  next_size = following_block_size(next_size);
+  return blocks.back().get();
+}
+
 // Where empty values point: a value can be empty and still be there.
 char kEmptyValue[1] = "";
 
@@ -84,12 +96,10 @@ char* store_bytes(NameTree& tree, const char* bytes, std::size_t size, std::size
       place = reinterpret_cast<char*>(tree.text_blocks.back().get());
     } else {
       if (tree.text_left < need) {
-        std::size_t block_size = tree.next_text_block;
-        StorageBlock block = make_block(block_size);
+        std::size_t block_size = 0;
+        std::byte* block = add_block(tree.text_blocks, tree.next_text_block, block_size);
         if (!block) return nullptr;
-        tree.text_blocks.push_back(std::move(block));
-        tree.next_text_block = following_block_size(tree.next_text_block);
-        tree.text_free = reinterpret_cast<char*>(tree.text_blocks.back().get());
+        tree.text_free = reinterpret_cast<char*>(block);
         tree.text_left = block_size;
       }
       place = tree.text_free;
@@ -219,12 +229,10 @@ static_assert(alignof(TreeNode) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__,
 // throw std::bad_alloc.
 TreeNode* next_free_node(NameTree& tree) {
   if (tree.nodes_left == 0) {
-    std::size_t block_size = tree.next_node_block;
-    StorageBlock block = make_block(block_size);
+    std::size_t block_size = 0;
+    std::byte* block = add_block(tree.node_blocks, tree.next_node_block, block_size);
     if (!block) return nullptr;
-    tree.node_blocks.push_back(std::move(block));
-    tree.next_node_block = following_block_size(tree.next_node_block);
-    tree.node_free = reinterpret_cast<TreeNode*>(tree.node_blocks.back().get());
+    tree.node_free = reinterpret_cast<TreeNode*>(block);
     tree.nodes_left = block_size / sizeof(TreeNode);
   }
   return tree.node_free;
