@@ -184,14 +184,14 @@ std::string member_text(const std::string& report, const std::string& key) {
   return report.substr(start, end + 2 - start);
 }
 
+constexpr const char* kNoNetSnmp =
+    "net-snmp's snmpd and snmpwalk are not installed (Debian packages snmpd and snmp; .ci/run "
+    "installs them)";
+
 TEST(SnmpdLive, ReportMatchesTheAgentsInterfaceTable) {
   std::string snmpd = find_program("snmpd");
   std::string snmpwalk = find_program("snmpwalk");
-  if (snmpd.empty() || snmpwalk.empty()) {
-    SKIP_UNLESS_CI(
-        "net-snmp's snmpd and snmpwalk are not installed (Debian packages snmpd and "
-        "snmp; .ci/run installs them)");
-  }
+  if (snmpd.empty() || snmpwalk.empty()) SKIP_UNLESS_CI(kNoNetSnmp);
 
   // Give the first and last interface descriptions beginning with "en", so rows are written.
   struct if_nameindex* names = if_nameindex();
@@ -316,11 +316,7 @@ TEST(SnmpdLive, ReportMatchesTheAgentsInterfaceTable) {
 TEST(SnmpdLive, ReportsBothTablesOfEveryInterface) {
   std::string snmpd = find_program("snmpd");
   std::string snmpwalk = find_program("snmpwalk");
-  if (snmpd.empty() || snmpwalk.empty()) {
-    SKIP_UNLESS_CI(
-        "net-snmp's snmpd and snmpwalk are not installed (Debian packages snmpd and "
-        "snmp; .ci/run installs them)");
-  }
+  if (snmpd.empty() || snmpwalk.empty()) SKIP_UNLESS_CI(kNoNetSnmp);
   std::map<int, std::string> kernel_names;
   struct if_nameindex* names = if_nameindex();
   ASSERT_NE(names, nullptr);
