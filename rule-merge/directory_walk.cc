@@ -279,6 +279,9 @@ int next_file(DirectoryWalk& walk, std::string& path) {
     walk.path.resize(frame.path_length);
     walk.path += '/';
     walk.path += name;
+    // Decided by name alone, before the entry is looked at: another run may rename its
+    // temporary file over the output at any moment, and the entry is then gone.
+    if (is_output_place(walk, name)) continue;
     struct stat st;
     if (fstatat(walk.dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       // An entry gone since it was listed cannot be opened; one whose kind cannot be
@@ -291,7 +294,6 @@ int next_file(DirectoryWalk& walk, std::string& path) {
       continue;
     }
     if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) continue;
-    if (is_output_place(walk, name)) continue;
     int fd = open_file(walk, name);
     if (fd < 0) continue;
     walk.file_fd = fd;
