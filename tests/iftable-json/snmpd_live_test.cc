@@ -228,7 +228,7 @@ TEST(SnmpdLive, ReportMatchesTheAgentsInterfaceTable) {
   const RunOptions client = client_options(dir);
   auto walk = [&](const std::vector<std::string>& options) {
     std::vector<std::string> argv = {snmpwalk,           "-v2c", "-c", "public", "-m", "", "-M",
-                                     dir.path + "/mibs", "-t",   "1",  "-r",     "1"};
+                                     dir.path + "/mibs", "-t",   "2",  "-r",     "3"};
     argv.insert(argv.end(), options.begin(), options.end());
     argv.push_back("udp:127.0.0.1:" + std::to_string(port));
     argv.push_back(".1.3.6.1.2.1.2.2");
@@ -339,7 +339,7 @@ TEST(SnmpdLive, ReportsBothTablesOfEveryInterface) {
   const RunOptions client = client_options(dir);
   auto walk = [&](const std::vector<std::string>& options, const std::string& oid) {
     std::vector<std::string> argv = {snmpwalk,           "-v2c", "-c", "public", "-m", "", "-M",
-                                     dir.path + "/mibs", "-t",   "1",  "-r",     "1"};
+                                     dir.path + "/mibs", "-t",   "2",  "-r",     "3"};
     argv.insert(argv.end(), options.begin(), options.end());
     argv.push_back("udp:127.0.0.1:" + std::to_string(port));
     argv.push_back(oid);
@@ -471,7 +471,7 @@ TEST(SnmpdLive, ValuesOverSeveralLinesAreOneValue) {
   const std::string target = "udp:127.0.0.1:" + std::to_string(port);
   std::vector<std::string> set = {
       snmpset, "-v2c", "-c", "private", "-m",  "", "-M", dir.path + "/mibs",
-      "-t",    "1",    "-r", "1",       target};
+      "-t",    "2",    "-r", "3",       target};
   for (const auto& [oid, value] : values) {
     set.insert(set.end(), {oid, "x", hex_notation(value, false)});
   }
@@ -484,8 +484,8 @@ TEST(SnmpdLive, ValuesOverSeveralLinesAreOneValue) {
   }
   ASSERT_EQ(done.status, 0) << done.err;
   ProcessResult walk =
-      run_process({snmpwalk, "-v2c", "-c", "public", "-m", "", "-M", dir.path + "/mibs", "-t", "1",
-                   "-r", "1", target, ".1.3.6.1.2.1.2.2"},
+      run_process({snmpwalk, "-v2c", "-c", "public", "-m", "", "-M", dir.path + "/mibs", "-t", "2",
+                   "-r", "3", target, ".1.3.6.1.2.1.2.2"},
                   client);
   agent.stop();
   ASSERT_EQ(walk.status, 0) << walk.err;
