@@ -44,6 +44,13 @@ TEST(ReplacementFile, SignalsRemoveTheNamedTemporaryFile) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+      // The test may have been started with the signal ignored or blocked (nohup, a
+      // background job of a shell without job control): the program's own default is meant.
+      signal(signal_number, SIG_DFL);
+      sigset_t wanted;
+      sigemptyset(&wanted);
+      sigaddset(&wanted, signal_number);
+      sigprocmask(SIG_UNBLOCK, &wanted, nullptr);
       ReplacementFilePtr file = create_replacement(dir.path + "/out.json", stderr, false);
       if (!file || file->temporary.empty()) _exit(1);
       std::fputs("partial", file->stream);
