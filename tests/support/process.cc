@@ -244,14 +244,35 @@ ScratchDir::~ScratchDir() {
   std::filesystem::remove_all(path, ec);
 }
 
+namespace {
+
+// Creates the directories of `relative` below `root` that are missing, each of mode 0755
+// whatever the umask, so a program run without root's rights can pass through them.
+void make_directories(const std::string& root, const std::filesystem::path& relative) {
+  std::filesystem::path at = root;
+  for (const std::filesystem::path& part : relative) {
+    at /= part;
+    if (mkdir(at.c_str(), 0755) == 0) {
+      check(chmod(at.c_str(), 0755) == 0, "chmod");
+    } else {
+      check(errno == EEXIST, "mkdir");
+    }
+  }
+}
+
+}  // namespace
+
 void ScratchDir::write(const std::string& relative, const std::string& content) const {
   std::filesystem::path file = std::filesystem::path(path) / relative;
-  std::filesystem::create_directories(file.parent_path());
+  make_directories(path, std::filesystem::path(relative).parent_path());
+  bool existed = std::filesystem::exists(std::filesystem::symlink_status(file));
   std::ofstream stream(file, std::ios::binary);
   stream.write(content.data(), static_cast<std::streamsize>(content.size()));
   check(stream.good(), "write");
+  // A new file is readable by anyone whatever the umask; an existing one keeps its mode.
+  if (!existed) check(chmod(file.c_str(), 0644) == 0, "chmod");
 }
 
 void ScratchDir::make_dir(const std::string& relative) const {
-  std::filesystem::create_directories(std::filesystem::path(path) / relative);
+  make_directories(path, relative);
 }
