@@ -160,10 +160,14 @@ TEST(RuleMergeCli, ListsLinksAndSpecialFilesSafely) {
   int listening = socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  std::string socket_path = tmp + "socket";
-  ASSERT_LT(socket_path.size(), sizeof address.sun_path);
-  std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
-  ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  // Bound by a name relative to tmp/, as the scratch folder's path may not fit sun_path.
+  std::memcpy(address.sun_path, "socket", sizeof "socket");
+  int original = open(".", O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(chdir(tmp.c_str()), 0);
+  int bound = bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ASSERT_EQ(fchdir(original), 0);
+  close(original);
+  ASSERT_EQ(bound, 0);
   ASSERT_EQ(symlink("fifo", (tmp + "fifo-link").c_str()), 0);
   std::string expected =
       "{\"enabled\":false,\"rule\":[" + rule("", "linked") + "," + rule("", "x") + "]}";
