@@ -31,8 +31,6 @@
 #include "report_writer.h"
 #include "walk_reader.h"
 
-extern char** environ;
-
 namespace {
 
 const std::string kBinary = IFTABLE_JSON_BINARY;
@@ -88,9 +86,7 @@ struct Agent {
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    std::vector<std::string> env_strings;
-    for (char** e = environ; *e; ++e) env_strings.emplace_back(*e);
-    env_strings.insert(env_strings.end(), env.begin(), env.end());
+    std::vector<std::string> env_strings = environment_with(env);
     std::vector<char*> envp;
     for (std::string& e : env_strings) envp.push_back(e.data());
     envp.push_back(nullptr);

@@ -62,6 +62,20 @@ bool drop_privileges() {
 
 }  // namespace
 
+std::vector<std::string> environment_with(const std::vector<std::string>& extra) {
+  // The name of an entry, with its `=`; an entry without one is its own name.
+  auto name_of = [](std::string_view entry) { return entry.substr(0, entry.find('=') + 1); };
+  std::vector<std::string> entries;
+  for (char** e = environ; *e; ++e) {
+    std::string_view entry = *e;
+    bool replaced = std::any_of(extra.begin(), extra.end(),
+                                [&](const std::string& x) { return name_of(x) == name_of(entry); });
+    if (!replaced) entries.emplace_back(entry);
+  }
+  entries.insert(entries.end(), extra.begin(), extra.end());
+  return entries;
+}
+
 ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions& options) {
   // A program that exits before reading all its input must not take the test with it.
   signal(SIGPIPE, SIG_IGN);
@@ -85,9 +99,7 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
   std::vector<char*> args;
   for (const std::string& a : command) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  std::vector<std::string> env_strings;
-  for (char** e = environ; *e; ++e) env_strings.emplace_back(*e);
-  for (const std::string& e : options.env) env_strings.push_back(e);
+  std::vector<std::string> env_strings = environment_with(options.env);
   std::vector<char*> envp;
   for (std::string& e : env_strings) envp.push_back(e.data());
   envp.push_back(nullptr);

@@ -27,6 +27,10 @@ struct RunOptions {
 // The user id a program started with `drop_root` runs as.
 constexpr unsigned kUnprivilegedUid = 65534;
 
+// The environment of this process with the NAME=value entries of `extra` in place of
+// those of the same names (a name set twice would leave the first one in force).
+std::vector<std::string> environment_with(const std::vector<std::string>& extra);
+
 // Runs argv[0] (a path) with the given arguments, feeding `input` and collecting
 // standard output and standard error. No shell is involved. When the environment
 // variable RULE_TOOLS_TEST_WRAPPER holds a command (words separated by spaces, the first
