@@ -41,7 +41,10 @@ have_tool() {
 lintian_clean() {
   have_tool lintian lintian || return 0
   local status=0
-  lintian --fail-on error,warning "$@" >"$scratch/lintian.out" 2>"$scratch/lintian.err" || status=$?
+  # In the C locale: perl warns on standard error of a locale the environment names but
+  # the machine lacks (LANG passed on by ssh, say).
+  LC_ALL=C.UTF-8 lintian --fail-on error,warning "$@" >"$scratch/lintian.out" 2>"$scratch/lintian.err" ||
+    status=$?
   # lintian run as root says so on standard error, and nothing else there is expected.
   local complaints
   complaints=$(grep -v 'running with root privileges is not recommended!' "$scratch/lintian.err" || true)
