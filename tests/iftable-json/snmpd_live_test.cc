@@ -124,21 +124,62 @@ struct Agent {
   }
 };
 
-// Starts snmpd on the configuration in dir/snmpd.conf, with its log, state and (empty)
-// MIB folder inside `dir`, so that nothing of the machine's own agent setup is read.
-bool start_agent(Agent& agent, const std::string& snmpd, const ScratchDir& dir) {
-  return agent.start({snmpd, "-f", "-C", "-c", dir.path + "/snmpd.conf", "-Lf",
-                      dir.path + "/snmpd.log", "-M", dir.path + "/mibs", "-m", ""},
-                     {"SNMP_PERSISTENT_DIR=" + dir.path + "/agent-state"}, dir.path + "/snmpd.out");
-}
+// snmpd of its own on a free loopback port, with its configuration, log, state and (empty)
+// MIB folder inside a scratch folder, so that nothing of the machine's own agent setup is
+// read; snmpwalk and snmpset, run through it, read no configuration and keep no state
+// outside that folder either. An empty MIB folder keeps OIDs numeric whatever MIBs the
+// host has.
+struct LiveAgent {
+  ScratchDir dir;
+  int port = -1;
+  Agent agent;
 
-// snmpwalk and snmpset read no configuration and keep no state outside `dir`.
-RunOptions client_options(const ScratchDir& dir) {
-  RunOptions client;
-  client.env = {"SNMPCONFPATH=" + dir.path + "/client-conf",
-                "SNMP_PERSISTENT_DIR=" + dir.path + "/client-state"};
-  return client;
-}
+  // Starts the agent with the configuration lines `config` after its address.
+  bool start(const std::string& snmpd, const std::string& config) {
+    for (const char* folder : {"mibs", "client-conf", "agent-state", "client-state"}) {
+      dir.make_dir(folder);
+    }
+    port = free_udp_port();
+    if (port <= 0) return false;
+    dir.write("snmpd.conf", "agentaddress udp:127.0.0.1:" + std::to_string(port) + "\n" + config);
+    return agent.start({snmpd, "-f", "-C", "-c", dir.path + "/snmpd.conf", "-Lf",
+                        dir.path + "/snmpd.log", "-M", dir.path + "/mibs", "-m", ""},
+                       {"SNMP_PERSISTENT_DIR=" + dir.path + "/agent-state"},
+                       dir.path + "/snmpd.out");
+  }
+
+  // Runs the client `tool` (snmpwalk, snmpset) with `community` and then `args` after the
+  // agent's address.
+  ProcessResult run(const std::string& tool, const std::string& community,
+                    const std::vector<std::string>& options, const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {
+        tool, "-v2c", "-c", community, "-m", "", "-M", dir.path + "/mibs", "-t", "2", "-r", "3"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back("udp:127.0.0.1:" + std::to_string(port));
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunOptions client;
+    client.env = {"SNMPCONFPATH=" + dir.path + "/client-conf",
+                  "SNMP_PERSISTENT_DIR=" + dir.path + "/client-state"};
+    return run_process(argv, client);
+  }
+
+  // The same, tried again while the agent runs and gives nothing: it needs a moment after
+  // it starts before it answers.
+  ProcessResult first_run(const std::string& tool, const std::string& community,
+                          const std::vector<std::string>& args) {
+    ProcessResult result;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      if (!agent.running()) {
+        result.err += "snmpd ended early; see its log in " + dir.path;
+        break;
+      }
+      result = run(tool, community, {}, args);
+      if (result.status == 0 && !result.out.empty()) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    return result;
+  }
+};
 
 struct AgentRow {
   std::map<int, std::string> values;  // by column number
@@ -202,50 +243,21 @@ TEST(SnmpdLive, ReportMatchesTheAgentsInterfaceTable) {
   std::map<int, std::string> overrides = {{kernel_indexes.front(), "enp0s3-live"}};
   if (kernel_indexes.size() > 1) overrides[kernel_indexes.back()] = "ens4 \\\"live\\\"";
 
-  ScratchDir dir;
-  dir.make_dir("mibs");  // an empty MIB folder keeps OIDs numeric whatever MIBs the host has
-  dir.make_dir("client-conf");
-  dir.make_dir("agent-state");
-  dir.make_dir("client-state");
-  int port = free_udp_port();
-  ASSERT_GT(port, 0);
-  std::string config = "agentaddress udp:127.0.0.1:" + std::to_string(port) +
-                       "\n"
-                       "rocommunity public 127.0.0.1\n";
+  std::string config = "rocommunity public 127.0.0.1\n";
   for (const auto& [index, name] : overrides) {
     config +=
         "override .1.3.6.1.2.1.2.2.1.2." + std::to_string(index) + " octet_str \"" + name + "\"\n";
   }
-  dir.write("snmpd.conf", config);
-
-  Agent agent;
-  ASSERT_TRUE(start_agent(agent, snmpd, dir));
-
-  const RunOptions client = client_options(dir);
-  auto walk = [&](const std::vector<std::string>& options) {
-    std::vector<std::string> argv = {snmpwalk,           "-v2c", "-c", "public", "-m", "", "-M",
-                                     dir.path + "/mibs", "-t",   "2",  "-r",     "3"};
-    argv.insert(argv.end(), options.begin(), options.end());
-    argv.push_back("udp:127.0.0.1:" + std::to_string(port));
-    argv.push_back(".1.3.6.1.2.1.2.2");
-    return run_process(argv, client);
-  };
-
-  // The agent needs a moment before it answers.
-  ProcessResult iso;
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    ASSERT_TRUE(agent.running()) << "snmpd ended early; see its log in " << dir.path;
-    iso = walk({});
-    if (iso.status == 0 && !iso.out.empty()) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-  }
+  LiveAgent live;
+  ASSERT_TRUE(live.start(snmpd, config));
+  ProcessResult iso = live.first_run(snmpwalk, "public", {".1.3.6.1.2.1.2.2"});
   ASSERT_EQ(iso.status, 0) << iso.err;
   ASSERT_EQ(iso.out.rfind("iso.3.6.1.2.1.2.2.1.1.", 0), 0u) << iso.out.substr(0, 200);
 
   // The agent's own list, in the other notation snmpwalk offers.
-  ProcessResult numeric = walk({"-On"});
+  ProcessResult numeric = live.run(snmpwalk, "public", {"-On"}, {".1.3.6.1.2.1.2.2"});
   ASSERT_EQ(numeric.status, 0) << numeric.err;
-  agent.stop();
+  live.agent.stop();
 
   std::vector<int> order;
   std::map<int, AgentRow> agent_rows = parse_table(numeric.out, ".1.3.6.1.2.1.2.2.1.", order);
@@ -321,44 +333,21 @@ TEST(SnmpdLive, ReportsBothTablesOfEveryInterface) {
   }
   if_freenameindex(names);
 
-  ScratchDir dir;
-  dir.make_dir("mibs");
-  dir.make_dir("client-conf");
-  dir.make_dir("agent-state");
-  dir.make_dir("client-state");
-  int port = free_udp_port();
-  ASSERT_GT(port, 0);
-  dir.write("snmpd.conf", "agentaddress udp:127.0.0.1:" + std::to_string(port) +
-                              "\nrocommunity public 127.0.0.1\n");
-  Agent agent;
-  ASSERT_TRUE(start_agent(agent, snmpd, dir));
-  const RunOptions client = client_options(dir);
-  auto walk = [&](const std::vector<std::string>& options, const std::string& oid) {
-    std::vector<std::string> argv = {snmpwalk,           "-v2c", "-c", "public", "-m", "", "-M",
-                                     dir.path + "/mibs", "-t",   "2",  "-r",     "3"};
-    argv.insert(argv.end(), options.begin(), options.end());
-    argv.push_back("udp:127.0.0.1:" + std::to_string(port));
-    argv.push_back(oid);
-    return run_process(argv, client);
-  };
-  ProcessResult first;
-  for (int attempt = 0; attempt < 20; ++attempt) {  // the agent needs a moment before it answers
-    ASSERT_TRUE(agent.running()) << "snmpd ended early; see its log in " << dir.path;
-    first = walk({}, ".1.3.6.1.2.1.2.2");
-    if (first.status == 0 && !first.out.empty()) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-  }
+  LiveAgent live;
+  ASSERT_TRUE(live.start(snmpd, "rocommunity public 127.0.0.1\n"));
+  ProcessResult first = live.first_run(snmpwalk, "public", {".1.3.6.1.2.1.2.2"});
+  ASSERT_EQ(first.status, 0) << first.err;
   std::string walks[2];  // the iso. form, then -On
   for (int form = 0; form < 2; ++form) {
     std::vector<std::string> options;
     if (form == 1) options.push_back("-On");
     for (const char* table : {".1.3.6.1.2.1.2.2", ".1.3.6.1.2.1.31.1.1"}) {
-      ProcessResult result = walk(options, table);
+      ProcessResult result = live.run(snmpwalk, "public", options, {table});
       ASSERT_EQ(result.status, 0) << result.err;
       walks[form] += result.out;
     }
   }
-  agent.stop();
+  live.agent.stop();
   ASSERT_EQ(walks[0].rfind("iso.3.6.1.2.1.2.2.1.1.", 0), 0u) << walks[0].substr(0, 200);
   ASSERT_EQ(walks[1].rfind(".1.3.6.1.2.1.2.2.1.1.", 0), 0u) << walks[1].substr(0, 200);
   ASSERT_NE(walks[0].find("\niso.3.6.1.2.1.31.1.1.1.6."), std::string::npos) << "no ifHCInOctets";
@@ -447,45 +436,22 @@ TEST(SnmpdLive, ValuesOverSeveralLinesAreOneValue) {
       {".1.3.6.1.2.1.2.2.1.6.1003", address},
   };
 
-  ScratchDir dir;
-  dir.make_dir("mibs");
-  dir.make_dir("client-conf");
-  dir.make_dir("agent-state");
-  dir.make_dir("client-state");
-  int port = free_udp_port();
-  ASSERT_GT(port, 0);
-  std::string config = "agentaddress udp:127.0.0.1:" + std::to_string(port) +
-                       "\nrwcommunity private 127.0.0.1\nrocommunity public 127.0.0.1\n";
+  std::string config = "rwcommunity private 127.0.0.1\nrocommunity public 127.0.0.1\n";
   for (int index : {1001, 1002, 1003}) {
     config += "override .1.3.6.1.2.1.2.2.1.1." + std::to_string(index) + " integer " +
               std::to_string(index) + "\n";
   }
   for (const auto& [oid, value] : values) config += "override -rw " + oid + " octet_str \"-\"\n";
-  dir.write("snmpd.conf", config);
-
-  Agent agent;
-  ASSERT_TRUE(start_agent(agent, snmpd, dir));
-  const RunOptions client = client_options(dir);
-  const std::string target = "udp:127.0.0.1:" + std::to_string(port);
-  std::vector<std::string> set = {
-      snmpset, "-v2c", "-c", "private", "-m",  "", "-M", dir.path + "/mibs",
-      "-t",    "2",    "-r", "3",       target};
+  LiveAgent live;
+  ASSERT_TRUE(live.start(snmpd, config));
+  std::vector<std::string> set;
   for (const auto& [oid, value] : values) {
     set.insert(set.end(), {oid, "x", hex_notation(value, false)});
   }
-  ProcessResult done;
-  for (int attempt = 0; attempt < 20; ++attempt) {  // the agent needs a moment before it answers
-    ASSERT_TRUE(agent.running()) << "snmpd ended early; see its log in " << dir.path;
-    done = run_process(set, client);
-    if (done.status == 0) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-  }
+  ProcessResult done = live.first_run(snmpset, "private", set);
   ASSERT_EQ(done.status, 0) << done.err;
-  ProcessResult walk =
-      run_process({snmpwalk, "-v2c", "-c", "public", "-m", "", "-M", dir.path + "/mibs", "-t", "2",
-                   "-r", "3", target, ".1.3.6.1.2.1.2.2"},
-                  client);
-  agent.stop();
+  ProcessResult walk = live.run(snmpwalk, "public", {}, {".1.3.6.1.2.1.2.2"});
+  live.agent.stop();
   ASSERT_EQ(walk.status, 0) << walk.err;
 
   // snmpwalk really writes these values over several lines.
