@@ -9,11 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "command_line.h"
+#include "file_text.h"
 #include "json_check.h"
 #include "process.h"
 #include "report_text.h"
@@ -22,13 +21,6 @@ namespace {
 
 const std::string kBinary = IFTABLE_JSON_BINARY;
 const std::string kData = IFTABLE_TEST_DATA;
-
-std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 ProcessResult run(const std::vector<std::string>& args, const std::string& input = "",
                   const std::string& stdout_path = "") {

@@ -7,16 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "file_text.h"
 
-std::string read_stream(FILE* f) {
-  std::string text;
-  std::rewind(f);
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  return text;
-}
+namespace {
 
 struct ArgumentCase {
   std::vector<const char*> args;  // after the program name
@@ -89,7 +82,7 @@ TEST(ParseArguments, TakesArgumentsInOrder) {
     FILE* err = std::tmpfile();
     std::optional<Arguments> arguments =
         parse_arguments(static_cast<int>(argv.size()), argv.data(), err);
-    EXPECT_EQ(read_stream(err), c.err);
+    EXPECT_EQ(stream_text(err), c.err);
     std::fclose(err);
     if (!c.err.empty()) {
       EXPECT_FALSE(arguments);

@@ -7,11 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "file_text.h"
 #include "json_check.h"
 #include "process.h"
 #include "report_text.h"
@@ -29,15 +28,6 @@ struct Converted {
   std::string err;
 };
 
-std::string read_stream(FILE* f) {
-  std::string text;
-  std::rewind(f);
-  char buffer[65536];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  return text;
-}
-
 // Runs the reading and, when it succeeds, the report at kNow in UTC.
 Converted convert_with(std::string_view input, const ConvertOptions& options,
                        std::size_t buffer = kReadBuffer) {
@@ -53,8 +43,8 @@ Converted convert_with(std::string_view input, const ConvertOptions& options,
   state->slots.limit = options.max_rows;
   result.ok = read_walk(in, {options.prefix, options.ifx}, *state, err, buffer);
   if (result.ok) write_report(out, *state, options, kNow);
-  result.out = read_stream(out);
-  result.err = read_stream(err);
+  result.out = stream_text(out);
+  result.err = stream_text(err);
   std::fclose(in);
   std::fclose(out);
   std::fclose(err);
@@ -81,13 +71,6 @@ std::string descr(int row, const std::string& name) {
   return line(2, std::to_string(row), "STRING: \"" + name + "\"");
 }
 
-std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 TEST(WalkConverter, TimestampIsLocalTime) {
   // Three hours east of UTC (POSIX counts the offset the other way round).
   setenv("TZ", "UTC-3", 1);
@@ -95,7 +78,7 @@ TEST(WalkConverter, TimestampIsLocalTime) {
   FILE* out = std::tmpfile();
   WalkState state;
   write_report(out, state, {}, kNow);
-  std::string text = read_stream(out);
+  std::string text = stream_text(out);
   std::fclose(out);
   setenv("TZ", "UTC", 1);
   tzset();
@@ -565,7 +548,7 @@ TEST(WalkConverter, ReportsAReadError) {
   FILE* err = std::tmpfile();
   auto state = std::make_unique<WalkState>();
   EXPECT_FALSE(read_walk(in, {}, *state, err));
-  EXPECT_EQ(read_stream(err), "read error\n");
+  EXPECT_EQ(stream_text(err), "read error\n");
   std::fclose(in);
   std::fclose(err);
 }

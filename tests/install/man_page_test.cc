@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -13,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "file_text.h"
 #include "process.h"
 
 namespace {
@@ -38,13 +38,6 @@ std::vector<std::string> all_pages() {
   for (const Program& program : programs()) pages.push_back(page_path(program.name));
   pages.push_back(std::string(MAN_DIR) + "/nametree.3");
   return pages;
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // The program's path found along PATH, or empty.

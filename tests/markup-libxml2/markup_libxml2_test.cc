@@ -8,12 +8,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "file_text.h"
 #include "nametree/markup_reader.h"
 #include "process.h"
 #include "tree_compare.h"
@@ -182,13 +181,6 @@ std::string compare_with_libxml2(const std::string& document, ReaderOptions opti
   const TreeNode* reference_element = document_element(*reference, why);
   if (!reference_element) return "libxml2: " + why;
   return tree_difference(our_element, reference_element);
-}
-
-std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
 }
 
 TEST(MarkupAgainstLibxml2, RealDocuments) {

@@ -7,23 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "file_text.h"
 #include "process.h"
 
 namespace {
-
-std::vector<std::string> listing(const std::string& path) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path)) {
-    names.push_back(entry.path().filename().string());
-  }
-  return names;
-}
 
 TEST(ReplacementFile, NamedTemporaryFileTakesTheTargetsPlace) {
   ScratchDir dir;
@@ -33,8 +23,7 @@ TEST(ReplacementFile, NamedTemporaryFileTakesTheTargetsPlace) {
   std::fputs("new", file->stream);
   ASSERT_TRUE(commit_replacement(*file, stderr));
   EXPECT_EQ(listing(dir.path), std::vector<std::string>{"out.json"});
-  std::ifstream in(dir.path + "/out.json");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new");
+  EXPECT_EQ(read_file(dir.path + "/out.json"), "new");
 }
 
 TEST(ReplacementFile, SignalsRemoveTheNamedTemporaryFile) {

@@ -12,14 +12,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "file_text.h"
 #include "json_check.h"
 #include "process.h"
 
@@ -62,13 +61,10 @@ TEST(RuleMergeCli, TmpThatIsNotADirectoryGivesNoRules) {
 }
 
 TEST(RuleMergeCli, MergesTheShippedExample) {
-  std::ifstream expected_file(EXAMPLES_DIR "/expected-output.json", std::ios::binary);
-  std::stringstream expected;
-  expected << expected_file.rdbuf();
   RunOptions options;
   options.cwd = EXAMPLES_DIR;
   ProcessResult r = run_process({RULE_MERGE_BINARY}, options);
-  expect_result(r, expected.str(), "", 0);
+  expect_result(r, read_file(EXAMPLES_DIR "/expected-output.json"), "", 0);
   EXPECT_TRUE(json_valid(r.out));
 }
 
@@ -295,10 +291,7 @@ TEST(RuleMergeCli, OutputUnderTmpIsNotReadBack) {
   RunOptions options;
   options.stdout_path = dir.path + "/tmp/merged.json";
   expect_result(rule_merge(dir, {}, options), "", "", 0);
-  std::ifstream merged(options.stdout_path, std::ios::binary);
-  std::stringstream text;
-  text << merged.rdbuf();
-  EXPECT_EQ(text.str(),
+  EXPECT_EQ(read_file(options.stdout_path),
             "{\"enabled\":false,\"rule\":[" + rule("", "a") + "," + rule("", "z") + "]}");
 }
 
@@ -327,27 +320,10 @@ TEST(RuleMergeCli, ReadErrorAfterOpening) {
                 "failed to read tmp/mem\n", 2);
 }
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 mode_t file_mode(const std::string& path) {
   struct stat st;
   EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
   return st.st_mode & 07777;
-}
-
-// The names in a directory, to see that no temporary file stays behind.
-std::vector<std::string> listing(const std::string& path) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 TEST(RuleMergeCli, OutputFileIsReplacedByACompleteMerge) {
