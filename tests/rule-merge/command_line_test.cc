@@ -1,4 +1,4 @@
-// Tests for reading rule-merge's command line and for the text of messages.
+// Tests for reading rule-merge's command line.
 #include "command_line.h"
 
 #include <gtest/gtest.h>
@@ -6,8 +6,6 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include "text_escape.h"
 
 namespace {
 
@@ -91,31 +89,6 @@ TEST(CommandLine, RefusesWhatItDoesNotKnow) {
     Read r = read(c.args);
     EXPECT_FALSE(r.line);
     EXPECT_EQ(r.err, c.err);
-  }
-}
-
-TEST(MessageText, EscapesControlBytesOnly) {
-  struct Case {
-    std::string_view text;
-    std::string shown;
-  };
-  const Case cases[] = {
-      {"tmp/a b.rules", "tmp/a b.rules"},
-      {"a\nb\rc\td", "a\\nb\\rc\\td"},
-      {std::string_view("\0\x01\x1f\x7f", 4), "\\x00\\x01\\x1f\\x7f"},
-      {"\x20~\x80\xff\\", "\x20~\x80\xff\\"},
-      {"", ""},
-      {std::string_view(), ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.text));
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    FILE* stream = open_memstream(&buffer, &size);
-    put_message_text(stream, c.text);
-    std::fclose(stream);
-    EXPECT_EQ(std::string(buffer, size), c.shown);
-    std::free(buffer);
   }
 }
 

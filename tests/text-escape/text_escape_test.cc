@@ -1,13 +1,14 @@
-// Tests for the shared escaping of JSON strings: the fast kernel and the stream entries
-// against a plain byte-by-byte reading of the rules (messages: tests/rule-merge).
+// Tests for the shared text escaping: messages, and JSON strings, whose fast kernel and
+// stream entries are held against a plain byte-by-byte reading of the rules.
 #include "text_escape.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "file_text.h"
 
 namespace {
 
@@ -55,16 +56,31 @@ std::string escape_into(std::string_view text) {
   return std::string(out.data(), json_escape_into(out.data(), text));
 }
 
-template <typename Put>
-std::string put(Put put_text, std::string_view text) {
-  char* data = nullptr;
-  std::size_t size = 0;
-  FILE* stream = open_memstream(&data, &size);
+std::string put(void (*put_text)(FILE*, std::string_view), std::string_view text) {
+  FILE* stream = std::tmpfile();
   put_text(stream, text);
+  std::string written = stream_text(stream);
   std::fclose(stream);
-  std::string written(data, size);
-  std::free(data);
   return written;
+}
+
+TEST(MessageText, EscapesControlBytesOnly) {
+  struct Case {
+    std::string_view text;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"tmp/a b.rules", "tmp/a b.rules"},
+      {"a\nb\rc\td", "a\\nb\\rc\\td"},
+      {std::string_view("\0\x01\x1f\x7f", 4), "\\x00\\x01\\x1f\\x7f"},
+      {"\x20~\x80\xff\\", "\x20~\x80\xff\\"},
+      {"", ""},
+      {std::string_view(), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.text));
+    EXPECT_EQ(put(put_message_text, c.text), c.shown);
+  }
 }
 
 TEST(JsonEscape, EveryByteByTheRules) {
