@@ -221,14 +221,17 @@ ParseResult parse_with(std::string_view raw, ReaderOptions options, std::string&
   expect(whole.fault.message == message, "the fault holds the message written", message);
   if (raw.empty()) return whole;
   if (whole.tree) {
+    expect(message.empty() && whole.fault.kind == FaultKind::kNone, "a tree comes without a fault",
+           message);
     check_tree(*whole.tree);
   } else {
     check_message(message);
   }
+  // The cuts come from the input's own bytes, so the fuzzer explores them too.
   ParseResult pieces = parse_in_pieces(raw, raw.substr(0, 16), pieces_err.file, options);
-  expect(pieces_err.take() == message, "with options, pieces say what the text says");
+  expect(pieces_err.take() == message, "pieces say what the text says");
   expect_same_faults(whole.fault, pieces.fault);
-  expect(!whole.tree == !pieces.tree, "with options, pieces and text both give a tree or fail");
+  expect(!whole.tree == !pieces.tree, "pieces and text both give a tree or both fail");
   if (whole.tree) expect_same_trees(*whole.tree, *pieces.tree);
   if (raw.find('\0') == std::string_view::npos) {
     Capture stream_err;
@@ -236,9 +239,9 @@ ParseResult parse_with(std::string_view raw, ReaderOptions options, std::string&
     if (!stream) std::abort();
     ParseResult from_stream = markup_parse_stream(stream, stream_err.file, options);
     std::fclose(stream);
-    expect(stream_err.take() == message, "with options, the stream says what the text says");
+    expect(stream_err.take() == message, "the stream says what the text says");
     expect_same_faults(whole.fault, from_stream.fault);
-    expect(!whole.tree == !from_stream.tree, "with options, stream and text both give a tree");
+    expect(!whole.tree == !from_stream.tree, "stream and text both give a tree or both fail");
     if (whole.tree) expect_same_trees(*whole.tree, *from_stream.tree);
   }
   return whole;
@@ -281,29 +284,9 @@ void check_options(std::string_view raw) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view raw = as_text(data, size);
+  // The text entry point and pieces take NUL bytes like any other character; the reader
+  // without options is one of those check_options reads every way.
   check_options(raw);
-  {
-    // The text entry point, and pieces, take NUL bytes like any other character.
-    Capture err, pieces_err;
-    ParseResult whole = markup_parse_text(raw, err.file);
-    std::string message = err.take();
-    expect(whole.fault.message == message, "the fault holds the message written", message);
-    if (whole.tree) {
-      expect(message.empty() && whole.fault.kind == FaultKind::kNone,
-             "a tree comes without a fault", message);
-      check_tree(*whole.tree);
-    } else if (!raw.empty()) {
-      check_message(message);
-    }
-    if (!raw.empty()) {
-      // The cuts come from the input's own bytes, so the fuzzer explores them too.
-      ParseResult pieces = parse_in_pieces(raw, raw.substr(0, 16), pieces_err.file);
-      expect(pieces_err.take() == message, "pieces say what the whole text says");
-      expect_same_faults(whole.fault, pieces.fault);
-      expect(!whole.tree == !pieces.tree, "pieces and text both give a tree or both fail");
-      if (whole.tree) expect_same_trees(*whole.tree, *pieces.tree);
-    }
-  }
 
   if (!raw.empty()) {
     Capture lines_err, stream_err;
