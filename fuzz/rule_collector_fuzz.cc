@@ -17,81 +17,26 @@
 #include "fuzz_support.h"
 #include "json_check.h"
 #include "rule_collector.h"
+#include "rule_objects.h"
 
 namespace {
 
 int rule_file = -1;
 
-struct Rule {
-  std::string name;
-  std::string raw;
-};
-
-std::vector<Rule> expected_rules(std::string_view file) {
-  std::vector<Rule> rules;
-  std::string name;
-  while (!file.empty()) {
-    std::size_t newline = file.find('\n');
-    std::size_t length = newline == std::string_view::npos ? file.size() : newline + 1;
-    std::string_view line = file.substr(0, length);
-    file.remove_prefix(length);
-    if (line.ends_with('\n') || line.ends_with(' ')) line.remove_suffix(1);
-    std::size_t start = line.find_first_not_of(" \t");
-    if (start == std::string_view::npos) {
-      name.clear();
-    } else if (line[start] == '#') {
-      std::string_view comment = line.substr(start + 1);
-      comment.remove_prefix(std::min(comment.size(), comment.find_first_not_of(" \t")));
-      std::size_t escaped = comment.size();
-      for (char c : comment) escaped += c == '\\' || c == '"';
-      name = escaped <= 999 ? std::string(comment) : std::string();
-    } else {
-      rules.push_back({name, std::string(line)});
-      name.clear();
-    }
-  }
-  return rules;
-}
-
-// Reads the JSON string that starts at `at` (just past its opening quote) and decodes it.
-std::string read_string(std::string_view out, std::size_t& at) {
-  std::size_t end = at;
-  while (end < out.size() && out[end] != '"') end += out[end] == '\\' ? 2 : 1;
-  expect(end < out.size(), "string is closed", out);
-  std::optional<std::string> decoded = json_decode_string(out.substr(at, end - at));
-  expect(decoded.has_value(), "string decodes", out.substr(at, end - at));
-  at = end + 1;
-  return *decoded;
-}
-
-void expect_literal(std::string_view out, std::size_t& at, std::string_view literal) {
-  expect(out.substr(at, literal.size()) == literal, "rule object has its fixed parts",
-         out.substr(at, 200));
-  at += literal.size();
-}
+using Rule = RuleObject;  // name, raw
 
 std::vector<Rule> written_rules(std::string_view out) {
-  std::vector<Rule> rules;
-  std::size_t at = 0;
-  while (at < out.size()) {
-    if (!rules.empty()) expect_literal(out, at, ",");
-    Rule rule;
-    expect_literal(out, at, "{\"name\":\"");
-    rule.name = read_string(out, at);
-    expect_literal(out, at, ",\"enabled\":false,\"raw\":\"");
-    rule.raw = read_string(out, at);
-    expect_literal(out, at, "}");
-    rules.push_back(std::move(rule));
-  }
-  return rules;
+  std::optional<std::vector<Rule>> rules = read_rule_objects(out);
+  expect(rules.has_value(), "the output is rule objects and nothing else", out.substr(0, 200));
+  return *rules;
 }
 
 void expect_same_rules(const std::vector<Rule>& written, const std::vector<Rule>& expected,
                        std::string_view out) {
   expect(written.size() == expected.size(), "one object per rule line", out);
   for (std::size_t i = 0; i < written.size(); ++i) {
-    expect(written[i].raw == expected[i].raw, "raw is the rule line", written[i].raw);
-    expect(written[i].name == expected[i].name, "name is the comment above", written[i].name);
+    expect(written[i].second == expected[i].second, "raw is the rule line", written[i].second);
+    expect(written[i].first == expected[i].first, "name is the comment above", written[i].first);
   }
 }
 
@@ -124,7 +69,7 @@ ssize_t failing_read(int fd, void* buffer, std::size_t size, off_t offset) {
 std::vector<Rule> rules_before(std::string_view file, std::size_t end) {
   std::size_t last_newline = file.substr(0, end).rfind('\n');
   if (last_newline == std::string_view::npos) return {};
-  return expected_rules(file.substr(0, last_newline + 1));
+  return rules_of_lines(file.substr(0, last_newline + 1));
 }
 
 }  // namespace
@@ -148,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          first);
   expect(json_valid(R"({"rule":[{"name":"a"})" + later + "]}"), "later rules read as JSON", later);
 
-  expect_same_rules(written_rules(first), expected_rules(file), first);
+  expect_same_rules(written_rules(first), rules_of_lines(file), first);
 
   {
     Capture out;
@@ -158,8 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string unique = out.take();
     std::vector<Rule> expected;
     std::set<std::string> raws;
-    for (Rule& rule : expected_rules(file)) {
-      if (raws.insert(rule.raw).second) expected.push_back(std::move(rule));
+    for (Rule& rule : rules_of_lines(file)) {
+      if (raws.insert(rule.second).second) expected.push_back(std::move(rule));
     }
     expect_same_rules(written_rules(unique), expected, unique);
   }

@@ -8,13 +8,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "file_text.h"
 #include "json_check.h"
+#include "rule_objects.h"
 
 namespace {
 
@@ -29,16 +31,13 @@ Collected collect_with(const std::string& content, bool needs_comma, ReadAt read
   FILE* file = std::tmpfile();
   std::fwrite(content.data(), 1, content.size(), file);
   std::fflush(file);
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  FILE* out = open_memstream(&buffer, &size);
+  FILE* out = std::tmpfile();
   RuleWriter writer = make_rule_writer(out, needs_comma);
   Collected result;
   result.whole = collect_file_rules(fileno(file), writer, read_at, seen);
+  result.out = stream_text(out);
   std::fclose(out);
   std::fclose(file);
-  result.out.assign(buffer, size);
-  std::free(buffer);
   return result;
 }
 
@@ -200,66 +199,15 @@ TEST(RuleCollector, ReadsAndEscapesLinesOfAnyLengthWhole) {
   EXPECT_EQ(collect(line + "\n" + line), rule("", escaped) + "," + rule("", escaped));
 }
 
-using Rules = std::vector<std::pair<std::string, std::string>>;  // name, raw
-
-// What the lines of a whole file say, as the format describes it.
-Rules expected_rules(std::string_view file) {
-  Rules rules;
-  std::string pending;
-  while (!file.empty()) {
-    std::size_t newline = file.find('\n');
-    std::string_view line = file.substr(0, newline);
-    file.remove_prefix(newline == std::string_view::npos ? file.size() : newline + 1);
-    // One final newline or space goes.
-    if (newline == std::string_view::npos && line.ends_with(' ')) line.remove_suffix(1);
-    std::size_t start = line.find_first_not_of(" \t");
-    if (start == std::string_view::npos) {
-      pending.clear();
-    } else if (line[start] == '#') {
-      std::string_view name = line.substr(start + 1);
-      name.remove_prefix(std::min(name.size(), name.find_first_not_of(" \t")));
-      std::size_t escaped_length = name.size();
-      for (char ch : name) escaped_length += ch == '"' || ch == '\\';
-      pending = escaped_length <= 999 ? std::string(name) : "";
-    } else {
-      rules.emplace_back(pending, line);
-      pending.clear();
-    }
-  }
-  return rules;
-}
-
-// The position of the quote that closes the JSON string starting at `start`.
-std::size_t string_end(const std::string& json, std::size_t start) {
-  std::size_t i = start;
-  while (i < json.size() && json[i] != '"') i += json[i] == '\\' ? 2 : 1;
-  return i;
-}
+using Rules = std::vector<RuleObject>;
 
 // The rule objects of the collector's output, decoded; the output must be valid JSON
 // made of nothing else.
 Rules written_rules(const std::string& written) {
-  std::string out = "[" + written + "]";
-  EXPECT_TRUE(json_valid(out));
-  Rules rules;
-  const std::string name_key = "{\"name\":\"";
-  const std::string raw_key = "\",\"enabled\":false,\"raw\":\"";
-  std::size_t position = 1;
-  while (position < out.size() - 1) {
-    if (out.compare(position, name_key.size(), name_key) != 0) break;
-    std::size_t name_start = position + name_key.size();
-    std::size_t name_end = string_end(out, name_start);
-    if (out.compare(name_end, raw_key.size(), raw_key) != 0) break;
-    std::size_t raw_start = name_end + raw_key.size();
-    std::size_t raw_end = string_end(out, raw_start);
-    rules.emplace_back(
-        json_decode_string(out.substr(name_start, name_end - name_start)).value_or("?"),
-        json_decode_string(out.substr(raw_start, raw_end - raw_start)).value_or("?"));
-    if (out[raw_end + 1] != '}') break;
-    position = raw_end + 2 + (out[raw_end + 2] == ',' ? 1 : 0);
-  }
-  EXPECT_EQ(position, out.size() - 1) << "output that is no rule object";
-  return rules;
+  EXPECT_TRUE(json_valid("[" + written + "]"));
+  std::optional<Rules> rules = read_rule_objects(written);
+  EXPECT_TRUE(rules) << "output that is no rule object";
+  return rules.value_or(Rules{});
 }
 
 // Random files, with lines that cross the reader's chunk boundaries, give valid JSON
@@ -276,7 +224,7 @@ TEST(RuleCollector, OutputDecodesToTheLinesRead) {
       for (std::size_t k = 0; k < length; ++k) file += alphabet[random() % alphabet.size()];
       if (l + 1 < lines || random() % 2) file += '\n';
     }
-    EXPECT_EQ(written_rules(collect(file)), expected_rules(file));
+    EXPECT_EQ(written_rules(collect(file)), rules_of_lines(file));
   }
 }
 
@@ -292,7 +240,7 @@ TEST(RuleCollector, CarriedLinesGiveTheWholeFileAnswer) {
     flaky = {small.size() + 1, most};
     Collected result = collect_with(small, false, flaky_read);
     EXPECT_TRUE(result.whole);
-    EXPECT_EQ(written_rules(result.out), expected_rules(small));
+    EXPECT_EQ(written_rules(result.out), rules_of_lines(small));
   }
   // A rule, a comment whose name comes after the buffer's length of blanks, and a rule
   // whose first byte does.
@@ -307,7 +255,7 @@ TEST(RuleCollector, CarriedLinesGiveTheWholeFileAnswer) {
         for (const char* end : {"\nnext\n", " "}) {
           std::string file = "# first\n" + std::string(lead - 9, 'f') + "\n" + kind(length) + end;
           SCOPED_TRACE(testing::Message() << lead << " " << length << " " << file[lead]);
-          EXPECT_EQ(written_rules(collect(file)), expected_rules(file));
+          EXPECT_EQ(written_rules(collect(file)), rules_of_lines(file));
         }
       }
     }
@@ -349,7 +297,7 @@ TEST(RuleCollector, FailedReadAtEachReadCutsNoObject) {
     std::string_view lines = read_whole == std::string::npos || counted.served == 0
                                  ? std::string_view()
                                  : std::string_view(file).substr(0, read_whole + 1);
-    EXPECT_EQ(written_rules(result.out), expected_rules(lines));
+    EXPECT_EQ(written_rules(result.out), rules_of_lines(lines));
     ASSERT_LT(fail_at, 100);
   }
 }
