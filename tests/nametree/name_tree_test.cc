@@ -124,8 +124,6 @@ TEST(NameTree, SetsAValueFromAViewIntoTheTree) {
        "cdefgh"},
       {"own head", [](const TreeNode& s, const TreeNode&) { return node_value(s)->substr(0, 3); },
        "abc"},
-      {"own middle", [](const TreeNode& s, const TreeNode&) { return node_value(s)->substr(1, 6); },
-       "bcdefg"},
       {"own whole", [](const TreeNode& s, const TreeNode&) { return *node_value(s); }, "abcdefgh"},
       {"other, longer", [](const TreeNode&, const TreeNode& o) { return *node_value(o); },
        "a value longer than the node's own"},

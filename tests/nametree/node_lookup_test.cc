@@ -58,7 +58,6 @@ TEST(NodeLookup, FindsPaths) {
       {"config/server[]", "none"},
       {"config/server[02]", "none"},
       {"config/server[x]", "none"},
-      {"config/server[-1]", "none"},
       {"config/server[99999999999999999999]", "none"},
       {"config/server[2]x", "none"},
       {"config/server]", "none"},
@@ -75,7 +74,6 @@ TEST(NodeLookup, FindsPaths) {
   const TreeNode* config = node_child(root, "config");
   ASSERT_TRUE(config);
   EXPECT_EQ(describe(find(*config, "server[2]/port")), "port=2");
-  EXPECT_EQ(find(*config, "server[3]"), node_child(*config, "server", 3));
 }
 
 TEST(NodeLookup, ChildrenAndAttributesByName) {
@@ -83,18 +81,12 @@ TEST(NodeLookup, ChildrenAndAttributesByName) {
   ASSERT_TRUE(result.tree);
   const TreeNode& second = *find(tree_root(*result.tree), "config/server[2]");
   // In `<server port="9"><port>`, the element is occurrence 2; node_child counts
-  // elements alone.
+  // elements alone. What the paths above reach through these calls is not repeated.
   const TreeNode* port = node_child(second, "port");
   ASSERT_TRUE(port);
   EXPECT_EQ(node_occurrence(*port), 2);
-  EXPECT_EQ(describe(port), "port=2");
-  EXPECT_EQ(describe(node_child(second, "port", 2)), "port=3");
   EXPECT_EQ(node_child(second, "port", 0), nullptr);
-  EXPECT_EQ(node_child(second, "port", 3), nullptr);
-  EXPECT_EQ(node_child(second, "id"), nullptr);  // an attribute, not an element
-  EXPECT_EQ(describe(node_attribute(second, "port")), "@port=9");
-  EXPECT_EQ(describe(node_attribute(second, "id")), "@id=b");
-  EXPECT_EQ(node_attribute(second, "missing"), nullptr);
+  EXPECT_EQ(node_child(second, "id"), nullptr);       // an attribute, not an element
   EXPECT_EQ(node_attribute(*port, "port"), nullptr);  // a node without children
 }
 
@@ -111,7 +103,6 @@ TEST(NodeLookup, AppendsUnderAnExplicitParent) {
   ASSERT_TRUE(tree_set_value(*tree, *tree_append_child(*tree, *second, "port"), "8080"));
   EXPECT_EQ(&tree_current(*tree), &root);
   EXPECT_EQ(tree_render(&root), R"((config(server#1(port) server#2(port="8080"))))");
-  EXPECT_EQ(describe(find(root, "config/server[2]/port")), "port=8080");
   // The non-const lookups give nodes that can be changed.
   TreeNode* port = find(root, "config/server[1]/port");
   ASSERT_TRUE(port);
