@@ -529,17 +529,11 @@ TEST(RuleMergeCli, FailedFstatIsReported) {
   // Every fstat of the file at `path` fails.
   auto failing_fstat = [&](const std::string& path, std::vector<std::string> args,
                            RunOptions options = {}) {
-    std::vector<std::string> argv = {strace,
-                                     "-f",
-                                     "-o",
-                                     "/dev/null",
-                                     "-P",
-                                     dir.path + path,
-                                     "-e",
-                                     "trace=fstat,newfstatat",
-                                     "-e",
-                                     "inject=fstat,newfstatat:error=EIO",
-                                     RULE_MERGE_BINARY};
+    std::vector<std::string> argv = {strace, "-f", "-o", "/dev/null", "-P", dir.path + path};
+    for (const char* a : {"-e", "trace=fstat,newfstatat", "-e", "inject=fstat,newfstatat:error=EIO",
+                          RULE_MERGE_BINARY}) {
+      argv.push_back(a);
+    }
     argv.insert(argv.end(), args.begin(), args.end());
     options.cwd = dir.path;
     return run_process(argv, options);
