@@ -81,7 +81,8 @@ TEST(IftableJsonCli, RecordedSnmpwalkWithValuesOverLines) {
 
 // Recorded from net-snmp's agent on a host whose interfaces are lo, ifb0, ifb1 and eth0:
 // a walk of ifTable and one of ifXTable in one input, printed in the iso. form and with
-// -On. None of the names begins with "en".
+// -On. (None of the names begins with "en": which rows -d writes, and what -x and -p take,
+// the in-process tables show.)
 TEST(IftableJsonCli, RecordedWalkOfBothTables) {
   const std::string iso = read_file(kData + "/snmpwalk-ifx.txt");
   const std::string numeric = read_file(kData + "/snmpwalk-ifx-numeric.txt");
@@ -93,14 +94,6 @@ TEST(IftableJsonCli, RecordedWalkOfBothTables) {
     ProcessResult result = run({"--ifx", "-d", ""}, *walk);
     expect_report(result, head);
     EXPECT_TRUE(json_valid(result.out));
-    expect_report(run({"-x", "-p", ".1.3.6.1.2.1.2.2", "-d", ""}, *walk), head);
-    expect_report(run({}, *walk), report_head({}));
-    ProcessResult eth = run({"-d", "eth"}, *walk);
-    EXPECT_EQ(eth.status, 0);
-    EXPECT_NE(eth.out.find("\"camel_if_descr\":[{\"inner_index\":4,\"inner_camel_if_descr\":"
-                           "\"eth0\"}],"),
-              std::string::npos);
-    EXPECT_EQ(eth.out.find("camel_if_name"), std::string::npos);
   }
 }
 
