@@ -9,7 +9,6 @@
 // the converter writes is valid JSON whatever the walk, and reading through a small
 // buffer, where long lines are looked at piece by piece, gives the same report.
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <ctime>
@@ -21,6 +20,7 @@
 
 #include "fuzz_support.h"
 #include "json_check.h"
+#include "report_text.h"
 #include "report_writer.h"
 #include "walk_reader.h"
 
@@ -31,54 +31,28 @@ constexpr std::string_view kEntry = "iso.3.6.1.2.1.2.2.1";
 constexpr std::string_view kIfxEntry = "iso.3.6.1.2.1.31.1.1.1";
 constexpr int kIfx = 100;  // added to the column numbers of the extension table
 
-// The report's keys, in table order from ifIndex; index is the column number after kEntry.
+// A column of the report: its number and its key (the keys as report_text.h spells them).
 struct Column {
   int number;
   std::string_view key;
 };
-constexpr std::array<Column, 20> kColumns = {{
-    {1, "camel_if_index"},
-    {2, "camel_if_descr"},
-    {3, "camel_if_type"},
-    {4, "camel_if_mtu"},
-    {5, "camel_if_speed"},
-    {6, "camel_if_phys_address"},
-    {7, "camel_if_admin_status"},
-    {8, "camel_if_oper_status"},
-    {10, "camel_if_in_octets"},
-    {11, "camel_if_in_ucast_pkts"},
-    {12, "camel_if_in_n_ucast_pkts"},
-    {13, "camel_if_in_discards"},
-    {14, "camel_if_in_errors"},
-    {15, "camel_if_in_unknown_protos"},
-    {16, "camel_if_out_octets"},
-    {17, "camel_if_out_ucast_pkts"},
-    {18, "camel_if_out_n_ucast_pkts"},
-    {19, "camel_if_out_discards"},
-    {20, "camel_if_out_errors"},
-    {21, "camel_if_out_q_len"},
-}};
-constexpr std::array<Column, 19> kIfxColumns = {{
-    {kIfx + 1, "camel_if_name"},
-    {kIfx + 2, "camel_if_in_multicast_pkts"},
-    {kIfx + 3, "camel_if_in_broadcast_pkts"},
-    {kIfx + 4, "camel_if_out_multicast_pkts"},
-    {kIfx + 5, "camel_if_out_broadcast_pkts"},
-    {kIfx + 6, "camel_if_h_c_in_octets"},
-    {kIfx + 7, "camel_if_h_c_in_ucast_pkts"},
-    {kIfx + 8, "camel_if_h_c_in_multicast_pkts"},
-    {kIfx + 9, "camel_if_h_c_in_broadcast_pkts"},
-    {kIfx + 10, "camel_if_h_c_out_octets"},
-    {kIfx + 11, "camel_if_h_c_out_ucast_pkts"},
-    {kIfx + 12, "camel_if_h_c_out_multicast_pkts"},
-    {kIfx + 13, "camel_if_h_c_out_broadcast_pkts"},
-    {kIfx + 14, "camel_if_link_up_down_trap_enable"},
-    {kIfx + 15, "camel_if_high_speed"},
-    {kIfx + 16, "camel_if_promiscuous_mode"},
-    {kIfx + 17, "camel_if_connector_present"},
-    {kIfx + 18, "camel_if_alias"},
-    {kIfx + 19, "camel_if_counter_discontinuity_time"},
-}};
+
+// The columns of a table whose report members are `members`, numbered from `first` on,
+// passing over the number `missing` (a column the report does not hold).
+std::vector<Column> numbered(const std::vector<ReportColumn>& members, int first, int missing) {
+  std::vector<Column> columns;
+  int number = first;
+  for (const ReportColumn& member : members) {
+    if (number == missing) ++number;
+    columns.push_back({number++, member.key});
+  }
+  return columns;
+}
+
+// ifTable's columns by their number after kEntry (ifLastChange, 9, is not reported);
+// ifXTable's by theirs after kIfxEntry, plus kIfx.
+const std::vector<Column> kColumns = numbered(kReportColumns, 1, 9);
+const std::vector<Column> kIfxColumns = numbered(kIfxReportColumns, kIfx + 1, 0);
 
 // A row number: a decimal number from 1 to 2147483647 at the start of `text`, else 0.
 long row_number(std::string_view text) {
@@ -151,9 +125,8 @@ bool hex_pairs_only(std::string_view body) {
 
 // The row a line names under a row container `entry` whose columns are `columns` (their
 // numbers less `offset`), and the column; row 0 for none.
-template <std::size_t N>
 std::pair<long, int> model_place(std::string_view line, std::string_view entry,
-                                 const std::array<Column, N>& columns, int offset) {
+                                 const std::vector<Column>& columns, int offset) {
   // Columns hang below the row container: its OID and a dot, then the column number.
   // The row container: the component after the one that follows its OID.
   std::size_t dot = line.find('.', entry.size() + 1);
@@ -304,7 +277,7 @@ std::string escaped(std::string_view value, bool is_string) {
 }
 
 std::string model_report(const Model& model, std::string_view descr_prefix) {
-  std::vector<Column> columns(kColumns.begin(), kColumns.end());
+  std::vector<Column> columns = kColumns;
   if (model.ifx) columns.insert(columns.end(), kIfxColumns.begin(), kIfxColumns.end());
   std::string report = "{";
   for (const Column& c : columns) {
