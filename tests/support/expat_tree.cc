@@ -5,7 +5,10 @@
 
 #include <expat.h>
 
+#include <algorithm>
 #include <string>
+
+#include "tree_compare.h"
 
 namespace {
 
@@ -138,7 +141,65 @@ ExpatTree expat_tree(std::string_view text) {
       XML_Parse(b.parser, text.data(), static_cast<int>(text.size()), 1) == XML_STATUS_OK;
   out.line = static_cast<std::int32_t>(XML_GetCurrentLineNumber(b.parser));
   out.column = static_cast<std::int32_t>(XML_GetCurrentColumnNumber(b.parser)) + 1;
+  out.byte = static_cast<std::size_t>(std::max<XML_Index>(XML_GetCurrentByteIndex(b.parser), 0));
   if (!parsed) out.tree.reset();
   XML_ParserFree(b.parser);
   return out;
+}
+
+namespace {
+
+// Whether `text` has a document type declaration with an internal subset.
+bool has_internal_subset(std::string_view text) {
+  std::size_t at = text.find("<!DOCTYPE");
+  char quote = 0;
+  for (; at < text.size(); ++at) {
+    const char c = text[at];
+    if (quote) {
+      quote = c == quote ? 0 : quote;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '[' || c == '>') {
+      return c == '[';
+    }
+  }
+  return false;
+}
+
+// Whether the bytes at `at` are one character past ASCII, encoded as UTF-8 should be.
+bool valid_character_past_ascii(std::string_view text, std::size_t at) {
+  if (at >= text.size()) return false;
+  const auto c = static_cast<unsigned char>(text[at]);
+  const std::size_t length = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+  if (length == 0 || c > 0xF4 || at + length > text.size()) return false;
+  std::uint32_t code = c & (0xFF >> (length + 1));
+  for (std::size_t i = 1; i < length; ++i) {
+    const auto next = static_cast<unsigned char>(text[at + i]);
+    if ((next & 0xC0) != 0x80) return false;
+    code = code << 6 | (next & 0x3F);
+  }
+  const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+  return code >= least[length] && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF) &&
+         code != 0xFFFE && code != 0xFFFF;
+}
+
+}  // namespace
+
+std::string expat_difference(std::string_view text, const nametree::ParseResult& ours) {
+  const ExpatTree expected = expat_tree(text);
+  if (!expected.tree) {
+    if (!ours.tree || has_internal_subset(text) ||
+        valid_character_past_ascii(text, expected.byte)) {
+      return "";
+    }
+    return "expat refuses it at " + std::to_string(expected.line) + ":" +
+           std::to_string(expected.column) + ", the XML reading does not";
+  }
+  if (expected.uses_declarations) return "";
+  if (!ours.tree) {
+    if (ours.fault.kind == nametree::FaultKind::kUnknownEntity && expected.declares_subset)
+      return "";
+    return "expat reads it, the XML reading gives " + ours.fault.message;
+  }
+  return tree_difference(&nametree::tree_root(*ours.tree), &nametree::tree_root(*expected.tree));
 }

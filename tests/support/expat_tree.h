@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -15,6 +16,7 @@ struct ExpatTree {
   // Where expat refused it, or ended: line from 1, column from 1.
   std::int32_t line = 0;
   std::int32_t column = 0;
+  std::size_t byte = 0;  // the byte of `text` there
   // The document declares entities or attribute defaults, or uses an entity it leaves
   // unread: the XML reading does not use declarations, and gives another tree or a fault.
   bool uses_declarations = false;
@@ -27,3 +29,11 @@ struct ExpatTree {
 
 // Reads `text` as UTF-8 whatever its declaration says, as the XML reading does.
 ExpatTree expat_tree(std::string_view text);
+
+// "" when `ours`, the XML reading of `text`, agrees with expat: the same tree where expat
+// reads `text`, a fault where it refuses it. Else what differs. Where the XML reading
+// departs from expat by design, any outcome agrees: a document that declares what it
+// uses, or whose internal subset holds declarations the XML reading does not check, or
+// where expat refuses a character past ASCII that is valid UTF-8 (one that XML's fifth
+// edition allows in names, and expat's tables, of the earlier editions, do not).
+std::string expat_difference(std::string_view text, const nametree::ParseResult& ours);
