@@ -150,7 +150,7 @@ void count_to(XmlReader& r, const char* p) {
     return;
   }
   // Every line end starts a line, but a line feed right after a carriage return.
-  std::size_t ends = count_bytes(q, last_end + 1, '\n', '\r');
+  std::size_t ends = count_bytes(q, last_end + 1, '\n', last_cr ? '\r' : '\n');
   if (last_cr) {
     if (r.after_cr && *q == '\n') --ends;
     for (const char* cr = q; (cr = static_cast<const char*>(
@@ -238,8 +238,14 @@ constexpr std::array<bool, 256> kNameByte = [] {
   return table;
 }();
 
+constexpr std::array<bool, 256> kWhite = [] {
+  std::array<bool, 256> table{};
+  table[' '] = table['\n'] = table['\t'] = table['\r'] = true;
+  return table;
+}();
+
 bool white(char c) {
-  return c == ' ' || c == '\n' || c == '\t' || c == '\r';
+  return kWhite[static_cast<unsigned char>(c)];
 }
 
 const char* skip_white(const char* p, const char* end) {
@@ -308,29 +314,6 @@ const char* name_end(const char* p, const char* end) {
   // The common case first: a name of ASCII characters.
   if (p != end && kNameStart[static_cast<unsigned char>(*p)]) {
     const char* q = p + 1;
-#if defined(__SSE2__)
-    // Sixteen bytes a step up to the first that is no ASCII name character: below `-`,
-    // `/`, `;` to `@`, `[` to `^`, a backquote, and from `{` on (bytes past ASCII too,
-    // as signed bytes below zero).
-    const auto range = [](__m128i b, char low, char high) {
-      return _mm_and_si128(_mm_cmpgt_epi8(b, _mm_set1_epi8(static_cast<char>(low - 1))),
-                           _mm_cmplt_epi8(b, _mm_set1_epi8(static_cast<char>(high + 1))));
-    };
-    while (end - q >= 16) {
-      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-      const __m128i stops =
-          _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(b, _mm_set1_epi8('-')),
-                                    _mm_cmpeq_epi8(b, _mm_set1_epi8('/'))),
-                       _mm_or_si128(_mm_or_si128(range(b, ';', '@'), range(b, '[', '^')),
-                                    _mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('`')),
-                                                 _mm_cmpgt_epi8(b, _mm_set1_epi8('z')))));
-      if (const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(stops))) {
-        q += std::countr_zero(mask);
-        break;
-      }
-      q += 16;
-    }
-#endif
     while (q != end && kNameByte[static_cast<unsigned char>(*q)]) ++q;
     if (q == end || static_cast<unsigned char>(*q) < 0x80) return q;
   }
@@ -359,10 +342,10 @@ void append_lines(std::string& out, const char* p, const char* end) {
     const char* cr =
         static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(end - p)));
     if (!cr) {
-      out.append(p, end);
+      out.append(p, static_cast<std::size_t>(end - p));
       return;
     }
-    out.append(p, cr);
+    out.append(p, static_cast<std::size_t>(cr - p));
     out.push_back('\n');
     p = cr + 1;
     if (p != end && *p == '\n') ++p;
@@ -584,7 +567,7 @@ Step read_text(XmlReader& r, const char*& p, const char* end, bool at_end) {
       p = q;
       return Step::kDone;
     }
-    r.value.append(p, q);
+    r.value.append(p, static_cast<std::size_t>(q - p));
     p = q;
     if (p == end) break;
     const unsigned char c = static_cast<unsigned char>(*p);
@@ -914,7 +897,7 @@ Step read_attribute_value(XmlReader& r, const char*& q, const char* end, const c
     return Step::kDone;
   }
   std::string& out = r.scratch;
-  out.assign(start, q);
+  out.assign(start, static_cast<std::size_t>(q - start));
   while (q != end && *q != quote) {
     const unsigned char c = static_cast<unsigned char>(*q);
     if (c == '<') return fail(r, FaultKind::kLessThanInValue, q, "< in an attribute value");
