@@ -154,7 +154,7 @@ TEST(IftableJsonCli, RefusesUnknownArgumentsBeforeReading) {
 }
 
 TEST(IftableJsonCli, HelpAndVersion) {
-  const std::string usage = kUsage;
+  const std::string usage = kHelpText;
   struct Case {
     std::vector<std::string> args;
     std::string out;

@@ -28,25 +28,11 @@
 #include "json_check.h"
 #include "process.h"
 #include "report_text.h"
-#include "report_writer.h"
 #include "walk_reader.h"
 
 namespace {
 
 const std::string kBinary = IFTABLE_JSON_BINARY;
-
-// The program's path, looked for in the sbin folders too (snmpd lives there), or "".
-std::string find_program(const std::string& name) {
-  std::string dirs = "/usr/sbin:/usr/bin:/sbin:/bin";
-  if (const char* path = std::getenv("PATH")) dirs = std::string(path) + ":" + dirs;
-  std::stringstream list(dirs);
-  std::string dir;
-  while (std::getline(list, dir, ':')) {
-    std::string candidate = dir + "/" + name;
-    if (!dir.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
-}
 
 // A UDP port on 127.0.0.1 that was free a moment ago.
 int free_udp_port() {
@@ -508,10 +494,8 @@ TEST(SnmpdLive, ValuesOverSeveralLinesAreOneValue) {
   ASSERT_NE(in, nullptr);
   auto state = std::make_unique<WalkState>();
   state->slots.limit = 1000;
-  FILE* err = std::tmpfile();
-  EXPECT_TRUE(read_walk(in, {}, *state, err));
+  EXPECT_FALSE(read_walk(in, {}, *state));
   std::fclose(in);
-  std::fclose(err);
   auto slot = state->slots.slot_of.find(1002);
   ASSERT_NE(slot, state->slots.slot_of.end());
   const std::optional<std::string>* value = cell_value(*state, kDescrColumn, slot->second);

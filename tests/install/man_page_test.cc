@@ -40,18 +40,6 @@ std::vector<std::string> all_pages() {
   return pages;
 }
 
-// The program's path found along PATH, or empty.
-std::string find_program(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::istringstream dirs(path ? path : "/usr/bin:/bin");
-  std::string dir;
-  while (std::getline(dirs, dir, ':')) {
-    std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
-}
-
 // The arguments of a macro line, split at blanks outside double quotes.
 std::vector<std::string> macro_arguments(std::string_view line) {
   std::vector<std::string> arguments;
