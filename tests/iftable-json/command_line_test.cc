@@ -45,6 +45,13 @@ TEST(CommandLine, TakesArgumentsInOrder) {
       {{"-p", ".1.3"}, Action::kConvert, "iso.3", ""},
       {{"-p", ".13.6"}, Action::kConvert, ".13.6", ""},
       {{"-p", "1.3.6"}, Action::kConvert, "1.3.6", ""},
+      // Names as snmpwalk prints them with the MIB modules loaded.
+      {{"-p", "ifDescr"}, Action::kConvert, "iso.3.6.1.2.1.2.2.1.2", ""},
+      {{"-p", "IF-MIB::ifDescr.4"}, Action::kConvert, "iso.3.6.1.2.1.2.2.1.2.4", ""},
+      {{"-p", "ifXTable"}, Action::kConvert, "iso.3.6.1.2.1.31.1.1", ""},
+      {{"-p", "SNMPv2-SMI::mib-2.2"}, Action::kConvert, "iso.3.6.1.2.1.2", ""},
+      {{"-p", ".iso.org.dod"}, Action::kConvert, "iso.3.6", ""},
+      {{"-p", "ifDescrs"}, Action::kConvert, "ifDescrs", ""},
       {{"walk.txt"}, Action::kConvert, "", "unknown walk.txt\n"},
       {{""}, Action::kConvert, "", "unknown \n"},
       {{"--p", "x"}, Action::kConvert, "", "unknown --p\n"},

@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "conversion.h"
 #include "file_text.h"
 #include "json_check.h"
@@ -557,6 +559,140 @@ TEST(WalkReader, LongLinesNotKeptStillClaimTheirRows) {
   Converted over =
       convert(walk + "iso.3.6.1.2.1.2.2.1.22.17 = OID: " + std::string(500, 'x'), kTable, 16, 64);
   EXPECT_EQ(over.err, "Too many rows\n");
+}
+
+}  // namespace
+
+namespace {
+
+// One line in each form snmpwalk prints with the MIB modules loaded reads as the same line
+// in the iso. form: the value it stores, and the row it names.
+TEST(WalkReader, ReadsEveryFormOfALine) {
+  struct Case {
+    std::string line;
+    std::string column;  // the IF-MIB name of the column the value goes to
+    std::string value;   // as written in the report
+  } cases[] = {
+      {"IF-MIB::ifMtu.5 = INTEGER: 1500", "ifMtu", "1500"},
+      {"RFC1213-MIB::ifMtu.5 = INTEGER: 1500", "ifMtu", "1500"},
+      {"ifMtu.5 = INTEGER: 1500", "ifMtu", "1500"},
+      {".iso.org.dod.internet.mgmt.mib-2.interfaces.ifTable.ifEntry.ifMtu.5 = INTEGER: 1500",
+       "ifMtu", "1500"},
+      {"SNMPv2-SMI::mib-2.2.2.1.4.5 = INTEGER: 1500", "ifMtu", "1500"},
+      {".iso.org.dod.internet.mgmt.mib-2.2.2.1.4.5 = INTEGER: 1500", "ifMtu", "1500"},
+      {"IF-MIB::ifTable.1.4.5 = INTEGER: 1500", "ifMtu", "1500"},
+      {"IF-MIB::ifName.5 = STRING: eth0", "ifName", "eth0"},
+      {".iso.org.dod.internet.mgmt.mib-2.ifMIB.ifMIBObjects.ifXTable.ifXEntry.ifName.5 = "
+       "STRING: eth0",
+       "ifName", "eth0"},
+      {"RFC1213-MIB::mib-2.31.1.1.1.1.5 = STRING: \"eth0\"", "ifName", "eth0"},
+      // Enumerations give their number, in every form.
+      {"IF-MIB::ifType.5 = INTEGER: ethernetCsmacd(6)", "ifType", "6"},
+      {".1.3.6.1.2.1.2.2.1.7.5 = INTEGER: up(1)", "ifAdminStatus", "1"},
+      {"iso.3.6.1.2.1.31.1.1.1.16.5 = INTEGER: false(2)", "ifPromiscuousMode", "2"},
+      {"IF-MIB::ifType.5 = Gauge32: up(1)", "ifType", "up(1)"},  // only an INTEGER
+      // A STRING without quotes is the line, escaped as any text; empty, it is empty.
+      {"IF-MIB::ifAlias.5 = STRING: uplink \"a\" \\ b", "ifAlias", "uplink \\\"a\\\" \\\\ b"},
+      {"IF-MIB::ifAlias.5 = STRING: ", "ifAlias", ""},
+      {"IF-MIB::ifPhysAddress.5 = STRING: 2:fc:0:0:0:1", "ifPhysAddress", "2:fc:0:0:0:1"},
+      {"IF-MIB::ifAlias.5 = \"\"", "ifAlias", ""},
+      // Forms that are not read: no type (-OQ), the index in brackets (-OX), another
+      // object's name, a path that is no path of the tables.
+      {"IF-MIB::ifMtu.5 = 1500", "", ""},
+      {"IF-MIB::ifMtu[5] = INTEGER: 1500", "", ""},
+      {"IF-MIB::ifMtuX.5 = INTEGER: 1500", "", ""},
+      {"IF-MIB::ifInOctets5 = Counter32: 1", "", ""},
+      {".iso.org.dod.internet.mgmt.mib-2.ifMIB.ifMtu.5 = INTEGER: 1500", "", ""},
+      {".org.dod.internet.mgmt.mib-2.interfaces.ifTable.ifEntry.ifMtu.5 = INTEGER: 1500", "", ""},
+      {"IF-MIB::iso.3.6.1.2.1.2.2.1.4.5 = INTEGER: 1500", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    Converted result = convert_with(c.line + "\n" + descr(5, "en5"), ifx_options());
+    std::map<std::string, std::string> values = {{"ifDescr", "en5"}};
+    if (!c.column.empty()) values[c.column] = c.value;
+    EXPECT_EQ(result.out, report({{1, values}}, true));
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+// The scope and -p are the line's object in the iso. form, however it was written, and
+// -p may be a name.
+TEST(WalkReader, PrefixIsComparedWithTheIsoForm) {
+  const std::string walk =
+      "IF-MIB::ifDescr.1 = STRING: en1\n"
+      "ifMtu.1 = INTEGER: 1500\n"
+      "SNMPv2-SMI::mib-2.31.1.1.1.1.1 = STRING: \"eth0\"\n";
+  struct Case {
+    std::string prefix;  // as given to -p
+    std::map<std::string, std::string> values;
+  } cases[] = {
+      {"iso.3.6.1.2.1.2.2.1.2", {{"ifDescr", "en1"}}},
+      {".1.3.6.1.2.1.2.2.1.2", {{"ifDescr", "en1"}}},
+      {"ifDescr", {{"ifDescr", "en1"}}},
+      {"IF-MIB::ifDescr", {{"ifDescr", "en1"}}},
+      {"ifTable", {{"ifDescr", "en1"}, {"ifMtu", "1500"}}},
+      {".iso.org.dod.internet.mgmt.mib-2.interfaces", {{"ifDescr", "en1"}, {"ifMtu", "1500"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.prefix);
+    const char* argv[] = {"iftable-json", "-x", "-p", c.prefix.c_str()};
+    Fault fault{};
+    std::optional<CommandLine> command_line = read_command_line(4, argv, fault);
+    ASSERT_TRUE(command_line);
+    std::map<std::string, std::string> values = c.values;
+    values["ifName"] = "eth0";  // -x reads ifXTable whatever the prefix
+    EXPECT_EQ(convert_with(walk, command_line->options).out, report({{1, values}}, true));
+  }
+}
+
+// A walk of which nothing was read as a line of the tables says so, and the report is
+// written as always; an input of white space alone says nothing.
+TEST(WalkReader, SaysWhenNothingWasRead) {
+  struct Case {
+    std::string walk;
+    bool said;
+  } cases[] = {
+      {"", false},
+      {" \n\t\r\n\n", false},
+      {"IF-MIB::ifDescr.1 = eth0\n", true},                    // -OQ
+      {"IF-MIB::ifDescr[1] = STRING: eth0\n", true},           // -OX
+      {"IF-MIB::ifDescr.1 eth0\n", true},                      // -Oq
+      {"STRING: eth0\n", true},                                // -Ov
+      {"iso.3.6.1.2.1.1.1.0 = STRING: \"Linux\"\n", true},     // another table
+      {"iso.3.6.1.2.1.2.2.1.2.0 = STRING: \"en0\"\n", false},  // a line of the table, row 0
+      {"iso.3.6.1.2.1.2.2.1.9.1 = Timeticks: (0) 0:00:00.00\n", false},
+      {"IF-MIB::ifDescr.1 = STRING: eth0\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.walk);
+    for (std::size_t buffer : {kReadBuffer, std::size_t{2}}) {
+      Converted result = convert(c.walk, kTable, kDefaultMaxRows, buffer);
+      EXPECT_TRUE(result.ok);
+      EXPECT_EQ(result.err, c.said ? "no interface table line in the walk\n" : "");
+      EXPECT_TRUE(result.out.ends_with(kStamp));
+    }
+  }
+}
+
+// With the modules loaded, snmpwalk writes a DisplayString without quotes and with its
+// bytes as they are: a line feed in it starts a line of its own. Such a line is part of
+// the value unless it looks like a line of the walk.
+TEST(WalkReader, StringsWithoutQuotesGoOnOverLinesThatAreNoWalkLines) {
+  const std::string walk =
+      "IF-MIB::ifDescr.1 = STRING: en \"q\" \\\n"
+      "next \xC3\xA9\n"
+      "\n"
+      "IF-MIB::ifAlias.1 = STRING: a\n"
+      "IF-MIB::ifDescr.9 = STRING: en-x\n";
+  ConvertOptions options = ifx_options();
+  for (std::size_t buffer : {kReadBuffer, std::size_t{2}}) {
+    Converted result = convert_with(walk, options, buffer);
+    EXPECT_EQ(result.out,
+              report({{1, {{"ifDescr", "en \\\"q\\\" \\\\\\nnext \xC3\xA9\\n"}, {"ifAlias", "a"}}},
+                      {2, {{"ifDescr", "en-x"}}}},
+                     true));
+  }
 }
 
 }  // namespace
