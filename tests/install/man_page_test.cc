@@ -291,6 +291,7 @@ std::vector<Fault> faults() {
       {ij, {"-p"}, "", "unknown -p\n", 255},
       {ij, {"-m", "0"}, "", "bad row limit 0\n", 255},
       {ij, {}, walk17, "Too many rows\n", 1},
+      {ij, {}, "IF-MIB::ifDescr.1 = eth0\n", "no interface table line in the walk\n", 0},
       {ij, {}, "", "write error\n", 1, "/dev/full"},
   };
 }
