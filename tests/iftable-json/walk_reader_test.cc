@@ -171,7 +171,7 @@ TEST(WalkReader, TakesValuesWhole) {
 
 // Edited, pasted and mutated walks: whenever the converter ends well, its report is JSON,
 // and reading through a small buffer (long lines looked at piece by piece) agrees.
-TEST(StrictJson, MutatedWalksGiveJsonOrAMessage) {
+TEST(WalkReader, MutatedWalksGiveJsonOrAMessage) {
   const std::string walks[] = {
       read_file(std::string(IFTABLE_TEST_DATA) + "/snmpwalk-interfaces.txt"),
       read_file(std::string(IFTABLE_TEST_DATA) + "/snmpwalk-over-lines.txt"),
@@ -226,7 +226,7 @@ TEST(StrictJson, MutatedWalksGiveJsonOrAMessage) {
 // A value that spans lines is one value, as snmpwalk writes it: a STRING goes on up to
 // the line that closes it, joined with newlines; lines of hex pairs after a Hex-STRING
 // are joined with one blank. No line inside a value is read as a line of the walk.
-TEST(ValuesOverLines, StringsAndHexStringsAreTakenWhole) {
+TEST(WalkReader, ValuesOverLinesStringsAndHexStringsAreTakenWhole) {
   struct Case {
     std::string name;
     std::string walk;
@@ -285,7 +285,7 @@ TEST(ValuesOverLines, StringsAndHexStringsAreTakenWhole) {
   }
 }
 
-TEST(ValuesOverLines, LinesInsideAValueClaimNoRow) {
+TEST(WalkReader, ValuesOverLinesLinesInsideAValueClaimNoRow) {
   std::string walk;
   for (int row = 1; row <= 16; ++row) walk += descr(row, "en" + std::to_string(row));
   walk += descr(
@@ -427,7 +427,7 @@ TEST(WalkReader, SurvivesScrambledLines) {
 
 // A walk printed with -On reads as the same walk printed in the iso. form, under a prefix
 // written in either form.
-TEST(NumericOids, GiveTheReportOfTheIsoForm) {
+TEST(WalkReader, NumericOidsGiveTheReportOfTheIsoForm) {
   const std::string walk = line(1, "3", "INTEGER: 3") + descr(3, "en \\\"3\\\"") +
                            line(6, "3", "Hex-STRING: 08 00 27 AA BB CC") +
                            line(9, "5", "Timeticks: (1) 0:00:00.01") + descr(2, "en2\nmore") +
@@ -466,7 +466,7 @@ TEST(NumericOids, GiveTheReportOfTheIsoForm) {
 
 // Both tables into one run: their rows are the same interfaces, and the ifXTable arrays
 // follow the ifTable arrays.
-TEST(Ifx, ReportsBothTablesByInterface) {
+TEST(WalkReader, IfxReportsBothTablesByInterface) {
   const std::string walk =
       descr(4, "eth0") + line(10, "4", "Counter32: 1") + descr(1, "lo") +
       ifx_line(1, "1", "STRING: \"lo\"") + ifx_line(1, "4", "STRING: \"eth0\"") +
@@ -502,7 +502,7 @@ TEST(Ifx, ReportsBothTablesByInterface) {
 
 // ifXTable lines count interfaces as ifTable lines do: by column, and through ifXEntry
 // for a column that is not kept; outside the table they count for nothing.
-TEST(Ifx, LinesClaimRowsAsIfTableLinesDo) {
+TEST(WalkReader, IfxLinesClaimRowsAsIfTableLinesDo) {
   struct Case {
     std::string line;
     bool claims;  // row 5, ahead of the description of row 3
