@@ -250,6 +250,22 @@ bool white(char c) {
 }
 
 const char* skip_white(const char* p, const char* end) {
+  // Most runs are none or a single space; longer ones, such as a line end and an
+  // indentation run between tags, go sixteen bytes a step.
+  if (p == end || !white(*p)) return p;
+  if (++p == end || !white(*p)) return p;
+#if defined(__SSE2__)
+  while (end - p >= 16) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i blanks = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(b, _mm_set1_epi8('\n'))),
+        _mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('\t')),
+                     _mm_cmpeq_epi8(b, _mm_set1_epi8('\r'))));
+    const unsigned others = ~static_cast<unsigned>(_mm_movemask_epi8(blanks)) & 0xFFFF;
+    if (others) return p + std::countr_zero(others);
+    p += 16;
+  }
+#endif
   while (p != end && white(*p)) ++p;
   return p;
 }
@@ -971,7 +987,7 @@ Step read_start_tag(XmlReader& r, const char*& p, const char* end) {
   if (!element) return fail_no_memory(r, name);
   if (r.keep_positions && !record_position(r, element, tag_at)) return fail_no_memory(r, name);
   r.attribute_names.clear();
-  r.attribute_set.clear();
+  if (!r.attribute_set.empty()) r.attribute_set.clear();
   for (;;) {
     const char* const before = q;
     q = skip_white(q, end);
