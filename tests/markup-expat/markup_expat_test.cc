@@ -13,8 +13,8 @@
 #include "file_text.h"
 #include "nametree/markup_reader.h"
 #include "process.h"
-#include "tree_compare.h"
 #include "random_documents.h"
+#include "tree_compare.h"
 
 #if HAVE_EXPAT
 #include "expat_tree.h"
@@ -187,6 +187,24 @@ TEST(XmlReading, Faults) {
     EXPECT_EQ(fault_kind_name(result.fault.kind), std::string(fault_kind_name(c.kind)));
     EXPECT_EQ(result.fault.message.back(), '\n');
   }
+}
+
+TEST(XmlReading, DeepWideAndLongDocuments) {
+  constexpr int kMillion = 1000000;
+  std::string deep;
+  for (int i = 0; i < kMillion; ++i) deep += "<a>";
+  deep += "x";
+  for (int i = 0; i < kMillion; ++i) deep += "</a>";
+  ParseResult result = markup_parse_text(deep, nullptr, xml_reading());
+  ASSERT_TRUE(result.tree);
+  std::string wide = "<a";
+  for (int i = 0; i < kMillion; ++i) wide += " a" + std::to_string(i) + "='1'";
+  wide += " a7='2'/>";
+  result = markup_parse_text(wide, nullptr, xml_reading());
+  EXPECT_EQ(result.fault.kind, FaultKind::kDuplicateAttribute);
+  // A comment of 4 MB fed a byte at a time: pieces wait until they have doubled.
+  const std::string comment = "<a><!--" + std::string(4 << 20, '.') + "--></a>";
+  EXPECT_EQ(describe(read_pieces(comment, {1})), "(a)");
 }
 
 TEST(XmlReading, OnlyUtf8IsRead) {
