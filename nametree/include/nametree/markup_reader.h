@@ -31,6 +31,15 @@ struct ReaderOptions {
   // A byte order mark at the start of the input: UTF-8's is skipped (and not counted in
   // columns); UTF-16's or UTF-32's is the fault kNotUtf8, never a tree.
   bool read_byte_order_mark = false;
+  // The XML reading: a well-formed XML 1.0 document gives the tree a conforming XML
+  // reader gives, and a document that is not well-formed gives a fault at the character
+  // where such a reader finds it. Attribute values in either quote, with no escape but
+  // references; an element's value is all its character data, CDATA sections included,
+  // with line ends made line feeds; white space alone between tags is no value; the
+  // declaration, comments, processing instructions and the document type declaration
+  // add nothing. It implies decode_references and read_byte_order_mark. See nametree(3)
+  // for what it accepts that XML does not.
+  bool xml = false;
 };
 
 // What a read gave: a tree, or none and the fault that ended the read.
