@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -85,9 +86,12 @@ WriteFault check_node(const TreeNode& node, std::vector<const char*>& names) {
   }
   const std::size_t bad = first_non_xml_character(value_of(node));
   if (bad != std::string_view::npos) {
-    return refusal(
-        WriteFaultKind::kNotXmlText, &node,
-        "value of \"" + quoted(name) + "\" is not XML text at byte " + std::to_string(bad) + "\n");
+    // Formatted here rather than by std::to_string, whose table of digits a shared
+    // library would export.
+    char offset[24];
+    std::snprintf(offset, sizeof offset, "%zu", bad);
+    return refusal(WriteFaultKind::kNotXmlText, &node,
+                   "value of \"" + quoted(name) + "\" is not XML text at byte " + offset + "\n");
   }
   if (is_attribute(node)) {
     if (node.child) {
@@ -216,6 +220,21 @@ void append_escaped(std::string& out, std::string_view text, const Escapes& esca
   out.append(text, run, text.size() - run);
 }
 
+bool is_white(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// An element's value as character data. A value of white space alone starts with a
+// character reference: white space written as such between tags is no value.
+void append_text(std::string& out, std::string_view text) {
+  if (!text.empty() && std::all_of(text.begin(), text.end(), is_white)) {
+    constexpr std::string_view kReferences[] = {"&#32;", "&#9;", "&#10;", "&#13;"};
+    out += kReferences[std::string_view(" \t\n\r").find(text.front())];
+    text.remove_prefix(1);
+  }
+  append_escaped(out, text, kTextEscapes);
+}
+
 // `<name` and the attributes, all of them, wherever they stand among the children.
 void append_start_tag(std::string& out, const TreeNode& element) {
   out += '<';
@@ -260,7 +279,7 @@ void write_tree(Output& output, const TreeNode& top, const WriterOptions& option
       out += "/>";
     } else {
       out += '>';
-      append_escaped(out, value_of(*node), kTextEscapes);
+      append_text(out, value_of(*node));
       if (first) {
         if (lined && node->value) {
           compact_from = depth;

@@ -81,6 +81,19 @@ TEST(MarkupWriter, EscapesTextAndAttributeValues) {
   EXPECT_EQ(written(root),
             "<e a=\"&lt;&amp;>&quot;' &#9;&#10;&#13;]]>\xc3\xa9\" n=\"\">"
             "&lt;&amp;&gt;\"' \t\n&#13;]]&gt;\xc3\xa9<c/></e>");
+  // White space alone starts with a reference, or it would read back as no value.
+  const struct {
+    std::string_view value;
+    std::string_view text;
+  } white[] = {{" \t", "<w>&#32;\t</w>"},
+               {"\n", "<w>&#10;</w>"},
+               {"\r ", "<w>&#13; </w>"},
+               {"\t", "<w>&#9;</w>"}};
+  for (const auto& c : white) {
+    TreeNode* w = tree_append_child(*tree, root, "w");
+    ASSERT_TRUE(w && tree_set_value(*tree, *w, c.value));
+    EXPECT_EQ(written(*w), c.text);
+  }
 }
 
 TEST(MarkupWriter, RefusesWhatXmlCannotHoldAndWritesNothing) {

@@ -8,9 +8,10 @@
 //   read back before the elements (numbered again where they share a name with one);
 // - an element's value is written before its element children, so text that lay between
 //   them reads back as one run, as the XML reading joins it anyway;
-// - an empty value, and a value of white space alone, read back as no value, as XML has
-//   no empty text and drops white space alone between tags; an attribute without a value
-//   is written, and read back, with the empty value;
+// - an empty value reads back as no value, as XML has no empty text (a value of white
+//   space alone starts with a character reference, so that it is not taken for the white
+//   space between tags); an attribute without a value is written, and read back, with
+//   the empty value;
 // - the root's element children are written one after the other: none gives no element
 //   at all, and more than one a text the XML reading refuses ("second root element");
 // - refused, with nothing written: a name that is not an XML name (the empty name
