@@ -7,6 +7,9 @@
 // tree without it with each value decoded by a plain decoder of this file's own, and
 // reading the byte order mark gives the tree of the input without its UTF-8 mark, or a
 // fault for the others. With both, text, stream and pieces still agree.
+//
+// The XML reading gives the same tree or fault every way too, and, where expat is
+// installed, the tree expat gives, or a fault where expat refuses the input.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -14,6 +17,10 @@
 
 #include "fuzz_support.h"
 #include "nametree/markup_reader.h"
+
+#if HAVE_EXPAT
+#include "expat_tree.h"
+#endif
 
 namespace {
 
@@ -125,7 +132,16 @@ bool positioned(std::string_view err, std::string_view text) {
          whole_number(rest.substr(colon + 1));
 }
 
-void check_message(std::string_view err) {
+void check_message(std::string_view err, bool xml) {
+  if (xml) {
+    // Each of the XML reading's messages names where the fault is.
+    const std::size_t at = err.rfind(" at ");
+    if (err == kNotUtf8Message || err == "No more memory\n" ||
+        (at != std::string_view::npos && positioned(err, err.substr(0, at)))) {
+      return;
+    }
+    fail("one of the XML reading's messages", err);
+  }
   if (err == "Incomplete xml\n" || err == kNotUtf8Message ||
       positioned(err, "tag is already opened") || positioned(err, "tag is not yet opened")) {
     return;
@@ -225,7 +241,7 @@ ParseResult parse_with(std::string_view raw, ReaderOptions options, std::string&
            message);
     check_tree(*whole.tree);
   } else {
-    check_message(message);
+    check_message(message, options.xml);
   }
   // The cuts come from the input's own bytes, so the fuzzer explores them too.
   ParseResult pieces = parse_in_pieces(raw, raw.substr(0, 16), pieces_err.file, options);
@@ -233,7 +249,8 @@ ParseResult parse_with(std::string_view raw, ReaderOptions options, std::string&
   expect_same_faults(whole.fault, pieces.fault);
   expect(!whole.tree == !pieces.tree, "pieces and text both give a tree or both fail");
   if (whole.tree) expect_same_trees(*whole.tree, *pieces.tree);
-  if (raw.find('\0') == std::string_view::npos) {
+  // The XML reading's stream takes a NUL byte as any other, and refuses it.
+  if (options.xml || raw.find('\0') == std::string_view::npos) {
     Capture stream_err;
     FILE* stream = fmemopen(const_cast<char*>(raw.data()), raw.size(), "r");
     if (!stream) std::abort();
@@ -280,6 +297,18 @@ void check_options(std::string_view raw) {
   both.read_byte_order_mark = true;
   parse_with(raw, both, both_message);
 }
+// The XML reading: every way alike, and against expat.
+void check_xml(std::string_view raw) {
+  ReaderOptions xml;
+  xml.xml = true;
+  std::string message;
+  ParseResult ours = parse_with(raw, xml, message);
+#if HAVE_EXPAT
+  const std::string difference = expat_difference(raw, ours);
+  expect(difference.empty(), "the XML reading reads as expat does", difference);
+#endif
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -287,6 +316,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The text entry point and pieces take NUL bytes like any other character; the reader
   // without options is one of those check_options reads every way.
   check_options(raw);
+  check_xml(raw);
 
   if (!raw.empty()) {
     Capture lines_err, stream_err;

@@ -7,7 +7,7 @@ namespace nametree {
 
 namespace {
 
-constexpr std::array<const char*, 10> kFaultKindNames = {
+constexpr std::array<const char*, 29> kFaultKindNames = {
     "none",
     "no-input",
     "no-memory",
@@ -18,8 +18,28 @@ constexpr std::array<const char*, 10> kFaultKindNames = {
     "incomplete",
     "read-error",
     "not-utf-8",
+    "not-well-formed",
+    "bad-character",
+    "unclosed-element",
+    "no-root-element",
+    "second-root",
+    "text-outside-root",
+    "attribute-without-value",
+    "unquoted-value",
+    "duplicate-attribute",
+    "less-than-in-value",
+    "bad-reference",
+    "unknown-entity",
+    "bad-character-reference",
+    "unclosed-comment",
+    "unclosed-cdata",
+    "unclosed-instruction",
+    "unclosed-tag",
+    "unclosed-declaration",
+    "misplaced-declaration",
 };
-static_assert(kFaultKindNames.size() == static_cast<std::size_t>(FaultKind::kNotUtf8) + 1,
+static_assert(kFaultKindNames.size() ==
+                  static_cast<std::size_t>(FaultKind::kMisplacedDeclaration) + 1,
               "one name per kind");
 
 }  // namespace

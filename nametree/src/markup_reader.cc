@@ -11,6 +11,8 @@
 
 #include "byte_runs.h"
 #include "references.h"
+#include "tree_storage.h"
+#include "xml_reader.h"
 
 namespace nametree {
 
@@ -40,6 +42,7 @@ struct MarkupReader {
   bool mark_pending = false;
   std::uint8_t mark_held = 0;
   char mark_bytes[4] = {};
+  XmlReaderPtr xml;  // the XML reading, which then takes every piece
 };
 
 constexpr std::uint8_t kInTag = 1;         // a tag's name
@@ -539,23 +542,36 @@ ParseResult failed(const MarkupReader& r) {
 
 }  // namespace
 
+std::optional<NodePosition> node_position(const NameTree& tree, const TreeNode& node) {
+  const auto found = tree.positions.find(&node);
+  if (found == tree.positions.end()) return std::nullopt;
+  return NodePosition{found->second.line, found->second.column};
+}
+
 ReaderPtr markup_reader_create(FILE* err, ReaderOptions options) {
   ReaderPtr reader(new (std::nothrow) MarkupReader);
   if (!reader) {
     if (err) std::fputs("No more memory\n", err);
     return nullptr;
   }
+  if (options.xml) {
+    reader->xml = xml_reader_create(err, options);
+    if (!reader->xml) return nullptr;
+    return reader;
+  }
   if (!start(*reader, err, options)) return nullptr;
   return reader;
 }
 
 bool markup_feed(MarkupReader& reader, std::string_view piece) {
+  if (reader.xml) return xml_feed(*reader.xml, piece);
   if (reader.spent) return false;
   if (reader.mark_pending && !take_byte_order_mark(reader, piece, false)) return false;
   return feed_span(reader, piece.data(), piece.data() + piece.size());
 }
 
 ParseResult markup_finish(MarkupReader& reader) {
+  if (reader.xml) return xml_finish(*reader.xml);
   if (reader.fault.kind != FaultKind::kNone) return failed(reader);
   if (reader.spent) return {nullptr, Fault{FaultKind::kNoInput, reader.line, reader.column, ""}};
   if (reader.mark_pending) {
@@ -579,6 +595,7 @@ ParseResult markup_finish(MarkupReader& reader) {
 
 ParseResult markup_parse_text(std::string_view text, FILE* err, ReaderOptions options) {
   if (text.empty()) return {nullptr, Fault{FaultKind::kNoInput, 1, 0, ""}};
+  if (options.xml) return xml_parse_text(text, err, options);
   MarkupReader reader;
   if (start(reader, err, options)) markup_feed(reader, text);
   return markup_finish(reader);
@@ -586,6 +603,7 @@ ParseResult markup_parse_text(std::string_view text, FILE* err, ReaderOptions op
 
 ParseResult markup_parse_stream(FILE* stream, FILE* err, ReaderOptions options) {
   if (!stream) return {nullptr, Fault{FaultKind::kNoInput, 1, 0, ""}};
+  if (options.xml) return xml_parse_stream(stream, err, options);
   MarkupReader reader;
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[kStreamBlockSize]);
   if (!start(reader, err, options)) return failed(reader);

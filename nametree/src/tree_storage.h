@@ -105,6 +105,12 @@ struct BlockRelease {
 };
 using StorageBlock = std::unique_ptr<std::byte[], BlockRelease>;
 
+// Where the reader found a node: its line and column, both from 1.
+struct StoredPosition {
+  std::int32_t line;
+  std::int32_t column;
+};
+
 struct NameTree {
   TreeNode* root = nullptr;
   TreeNode* current = nullptr;  // the node under which the next node is added
@@ -126,6 +132,9 @@ struct NameTree {
   // last child of that name.
   std::unordered_map<const TreeNode*, TreeNode*> last_children;
   std::unordered_map<SiblingKey, TreeNode*, SiblingKeyHash> sibling_index;
+  // Where each node started in the text it was read from, when the reader was asked to
+  // keep that; kept apart from the nodes, so that they do not grow for it.
+  std::unordered_map<const TreeNode*, StoredPosition> positions;
 };
 
 }  // namespace nametree

@@ -23,6 +23,28 @@ enum class FaultKind : std::uint8_t {
   // With ReaderOptions::read_byte_order_mark: the input starts with the byte order mark
   // of UTF-16 or UTF-32, "UTF-16 or UTF-32 byte order mark: only UTF-8 is read\n"
   kNotUtf8,
+  // The XML reading's faults (ReaderOptions::xml), each at the character where a
+  // conforming XML reader finds it, or at the end of the input:
+  kNotWellFormed,          // markup XML's grammar does not allow: a name expected, and the like
+  kBadCharacter,           // a byte that is not UTF-8, or a character XML does not allow
+  kUnclosedElement,        // "element NAME is not closed" at the end of the input
+  kNoRootElement,          // the input ends with no element read
+  kSecondRoot,             // an element after the root element
+  kTextOutsideRoot,        // character data or a reference before or after the root element
+  kAttributeWithoutValue,  // an attribute name with no `=` after it
+  kUnquotedValue,          // an attribute value without quotes
+  kDuplicateAttribute,     // an attribute given twice in one tag
+  kLessThanInValue,        // `<` in an attribute value
+  kBadReference,           // `&` that starts no reference
+  kUnknownEntity,          // a reference to an entity that is not one of XML's five
+  kBadCharacterReference,  // a reference to a character XML does not allow
+  kUnclosedComment,        // these five at the `<` that opened what the input leaves open,
+  kUnclosedCdata,          // but for a CDATA section: at the end of the input
+  kUnclosedInstruction,
+  kUnclosedTag,
+  kUnclosedDeclaration,   // a document type declaration
+  kMisplacedDeclaration,  // an XML declaration not at the start, or a document type
+                          // declaration not before the root element
 };
 
 // A short stable name for each kind ("not-properly-paired"), for logs and tests.

@@ -9,8 +9,10 @@
 // of the line piece it is read in (see markup_parse_stream).
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "nametree/export.h"
@@ -40,7 +42,21 @@ struct ReaderOptions {
   // add nothing. It implies decode_references and read_byte_order_mark. See nametree(3)
   // for what it accepts that XML does not.
   bool xml = false;
+  // With the XML reading: each node keeps the line and column where it starts (an
+  // element's `<`, an attribute's name), for node_position. Lines and columns count from
+  // 1; a column counts characters, and a carriage return, a line feed or the pair of
+  // them ends a line.
+  bool keep_positions = false;
 };
+
+struct NodePosition {
+  std::int32_t line = 0;
+  std::int32_t column = 0;
+};
+
+// Where `node` of `tree` started, when the tree was read with keep_positions; none for
+// any other node or tree.
+NAMETREE_API std::optional<NodePosition> node_position(const NameTree& tree, const TreeNode& node);
 
 // What a read gave: a tree, or none and the fault that ended the read.
 struct ParseResult {

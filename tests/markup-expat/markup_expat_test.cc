@@ -1,0 +1,324 @@
+// Checks the markup reader's XML reading: a table of its rules and one of its faults,
+// every input read whole, as a stream and in pieces alike; and against a conforming XML
+// reader, expat, on the same tables (the line and column of each fault), on real and
+// generated documents, on the markup fuzz corpus, and on the element positions it keeps.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "file_text.h"
+#include "nametree/markup_reader.h"
+#include "process.h"
+#include "tree_compare.h"
+#include "xml_documents.h"
+
+#if HAVE_EXPAT
+#include "expat_tree.h"
+#endif
+
+namespace {
+
+using namespace nametree;
+
+ReaderOptions xml_reading(bool keep_positions = false) {
+  ReaderOptions options;
+  options.xml = true;
+  options.keep_positions = keep_positions;
+  return options;
+}
+
+std::string describe(const ParseResult& result) {
+  if (result.tree) return tree_render(&tree_root(*result.tree));
+  return std::string(fault_kind_name(result.fault.kind)) + " " + std::to_string(result.fault.line) +
+         ":" + std::to_string(result.fault.column) + " " + result.fault.message;
+}
+
+ParseResult read_stream(std::string_view text) {
+  FILE* stream = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+  ParseResult result = markup_parse_stream(stream, nullptr, xml_reading());
+  std::fclose(stream);
+  return result;
+}
+
+ParseResult read_pieces(std::string_view text, const std::vector<std::size_t>& sizes) {
+  ReaderPtr reader = markup_reader_create(nullptr, xml_reading());
+  for (std::size_t at = 0, i = 0; at < text.size(); ++i) {
+    const std::size_t size = sizes[i % sizes.size()];
+    markup_feed(*reader, text.substr(at, size));
+    at += size;
+  }
+  return markup_finish(*reader);
+}
+
+// The XML reading of `text` whole; EXPECTs that a stream and pieces cut anywhere give the
+// same tree or the same fault.
+ParseResult read_xml(std::string_view text) {
+  ParseResult whole = markup_parse_text(text, nullptr, xml_reading());
+  if (text.empty()) return whole;
+  const std::string expected = describe(whole);
+  EXPECT_EQ(describe(read_stream(text)), expected) << "as a stream";
+  static std::mt19937 random(5);
+  std::vector<std::size_t> sizes;
+  for (int i = 0; i < 30; ++i) sizes.push_back(1 + random() % (random() % 2 ? 5 : 200));
+  for (const std::vector<std::size_t>& cut :
+       {std::vector<std::size_t>{1}, std::vector<std::size_t>{2, 3}, sizes}) {
+    EXPECT_EQ(describe(read_pieces(text, cut)), expected) << "in pieces of " << cut[0];
+  }
+  return whole;
+}
+
+TEST(XmlReading, BackslashesAreOrdinaryCharacters) {
+  const ParseResult result = read_xml(
+      R"(<config><paths root="C:\app\" temp="C:\tmp"/><server id="a"><port>8080</port></server>)"
+      R"(<server id="b"><port>9090</port></server></config>)");
+  ASSERT_TRUE(result.tree) << result.fault.message;
+  const TreeNode* port = find(tree_root(*result.tree), "config/server[2]/port");
+  ASSERT_TRUE(port);
+  EXPECT_EQ(node_value(*port), "9090");
+  EXPECT_EQ(node_value(*find(tree_root(*result.tree), "config/paths/@root")), "C:\\app\\");
+}
+
+struct RuleCase {
+  std::string_view input;
+  std::string_view tree;  // as tree_render writes it
+};
+
+TEST(XmlReading, Rules) {
+  constexpr RuleCase kCases[] = {
+      {R"(<a x="1" y='2'>t</a>)", R"((a="t"(@x="1" @y="2")))"},
+      {R"(<a b='x"y' c="p'q"/>)", R"((a(@b="x"y" @c="p'q")))"},
+      // Attribute values: white space becomes spaces, references are decoded as written.
+      {"<a b=\"x\ty\nz\r\nw\rv\" c=\"1&#9;2&#10;3&lt;&amp;\"/>",
+       "(a(@b=\"x y z w v\" @c=\"1\t2\n3<&\"))"},
+      {"<p>Hello <b>world</b> again</p>", R"((p="Hello  again"(b="world")))"},
+      {"<a> x <b/> </a>", R"((a=" x "(b)))"},
+      {"<a>\n  <b/>\n</a>", "(a(b))"},
+      {"<a>&#32;</a>", R"((a=" "))"},
+      {"<a><![CDATA[ <x>&amp; ]]></a>", R"((a=" <x>&amp; "))"},
+      {"<a> <![CDATA[]]> </a>", "(a)"},
+      {"<a>x<!--c-->y<?p q?>z</a>", R"((a="xyz"))"},
+      {"<a>1\r\n2\r3\n</a>", "(a=\"1\n2\n3\n\")"},
+      {"<a>x > y ]] ]</a>", R"((a="x > y ]] ]"))"},
+      {"<a>&lt;&amp;&gt;&quot;&apos;&#x20AC;&#128512;</a>", "(a=\"<&>\"'€😀\")"},
+      {"<a></a>", "(a)"},
+      {R"(<a x="1"><x/><x></x></a>)", R"((a(@x#1="1" x#2 x#3)))"},
+      {"<p:a xmlns:p='urn:p' p:b='1'/>", R"((p:a(@xmlns:p="urn:p" @p:b="1")))"},
+      {"<é Ω名='1'/>", R"((é(@Ω名="1")))"},
+      {R"(<?xml version="1.0" encoding="ISO-8859-1" standalone='no'?><r/>)", "(r)"},
+      {"\xEF\xBB\xBF<?xml version='1.0'?>\n<!-- c --><?p?>\n<r/>\n<!-- d -->\n", "(r)"},
+      {"<!DOCTYPE r PUBLIC \"-//x//y\" 'r.dtd' [\n <!ELEMENT r ANY> <!-- ] > -->"
+       " <?p ]?> %pe; <!ATTLIST r a CDATA \"]>\">\n]>\n<r/>",
+       "(r)"},
+      {"<a\n b\t=\r\n'1'\n/>", R"((a(@b="1")))"},
+      {"<a></a >", "(a)"},
+  };
+  for (const RuleCase& c : kCases) {
+    SCOPED_TRACE(c.input);
+    EXPECT_EQ(describe(read_xml(c.input)), c.tree);
+  }
+}
+
+struct FaultCase {
+  std::string_view input;
+  FaultKind kind;
+};
+
+constexpr FaultCase kFaults[] = {
+    {"<a></b>", FaultKind::kNotProperlyPaired},
+    {"<a>\n  <b>\r\n</a>", FaultKind::kNotProperlyPaired},
+    {"<é>x</b>", FaultKind::kNotProperlyPaired},
+    {"<a>", FaultKind::kUnclosedElement},
+    {"<a><b>x\n", FaultKind::kUnclosedElement},
+    {"<a/><b/>", FaultKind::kSecondRoot},
+    {"<a/>\n x", FaultKind::kTextOutsideRoot},
+    {"<a/>&amp;", FaultKind::kTextOutsideRoot},
+    {"<a b/>", FaultKind::kAttributeWithoutValue},
+    {"<a b></a>", FaultKind::kAttributeWithoutValue},
+    {"<a b=c/>", FaultKind::kUnquotedValue},
+    {R"(<a b="1" b='2'/>)", FaultKind::kDuplicateAttribute},
+    {R"(<a b="<"/>)", FaultKind::kLessThanInValue},
+    {"<a>&</a>", FaultKind::kBadReference},
+    {"<a>& b</a>", FaultKind::kBadReference},
+    {"<a>&x</a>", FaultKind::kBadReference},
+    {"<a>&#;</a>", FaultKind::kBadReference},
+    {"<a>&#x1g;</a>", FaultKind::kBadReference},
+    {R"(<a b="&"/>)", FaultKind::kBadReference},
+    {"<a>&nbsp;</a>", FaultKind::kUnknownEntity},
+    {R"(<a b="&x;"/>)", FaultKind::kUnknownEntity},
+    {"<a>&#0;</a>", FaultKind::kBadCharacterReference},
+    {"<a>&#xD800;</a>", FaultKind::kBadCharacterReference},
+    {"<a>&#x110000;</a>", FaultKind::kBadCharacterReference},
+    {"<a><!-- x</a>", FaultKind::kUnclosedComment},
+    {"<a><![CDATA[x</a>", FaultKind::kUnclosedCdata},
+    {"<a><?p x</a>", FaultKind::kUnclosedInstruction},
+    {"<a", FaultKind::kUnclosedTag},
+    {R"(<a b="x)", FaultKind::kUnclosedTag},
+    {"<a></a", FaultKind::kUnclosedTag},
+    {"<a><!-- x -- y --></a>", FaultKind::kNotWellFormed},
+    {"<a>]]></a>", FaultKind::kNotWellFormed},
+    {R"(<a b="1"c="2"/>)", FaultKind::kNotWellFormed},
+    {"<a></ a>", FaultKind::kNotWellFormed},
+    {"<1a/>", FaultKind::kNotWellFormed},
+    {"<a><!DOCTYPE a></a>", FaultKind::kNotWellFormed},
+    {"<a><?XML x?></a>", FaultKind::kNotWellFormed},
+    {"<?xml?><a/>", FaultKind::kNotWellFormed},
+    {"<?xml version='1.0' standalone='maybe'?><a/>", FaultKind::kNotWellFormed},
+    {"<a>\x01</a>", FaultKind::kBadCharacter},
+    {"<a>\xC3(</a>", FaultKind::kBadCharacter},
+    {"<a>\xED\xA0\x80</a>", FaultKind::kBadCharacter},
+    {"<a b='\xFF'/>", FaultKind::kBadCharacter},
+    {"<a><!-- \x02 --></a>", FaultKind::kBadCharacter},
+    {" <?xml version='1.0'?><a/>", FaultKind::kMisplacedDeclaration},
+    {"<a><?xml version='1.0'?></a>", FaultKind::kMisplacedDeclaration},
+    {"<a/><!DOCTYPE a>", FaultKind::kMisplacedDeclaration},
+    {"<!-- c -->\n", FaultKind::kNoRootElement},
+    {"<a></a>\n</a>", FaultKind::kTextOutsideRoot},
+};
+
+TEST(XmlReading, Faults) {
+  for (const FaultCase& c : kFaults) {
+    SCOPED_TRACE(c.input);
+    const ParseResult result = read_xml(c.input);
+    ASSERT_FALSE(result.tree);
+    EXPECT_EQ(fault_kind_name(result.fault.kind), std::string(fault_kind_name(c.kind)));
+    EXPECT_EQ(result.fault.message.back(), '\n');
+  }
+}
+
+TEST(XmlReading, OnlyUtf8IsRead) {
+  const ParseResult result = read_xml(std::string_view("\xFF\xFE<\0a\0/\0>\0", 10));
+  EXPECT_EQ(result.fault.kind, FaultKind::kNotUtf8);
+  EXPECT_EQ(markup_parse_text("", nullptr, xml_reading()).fault.kind, FaultKind::kNoInput);
+  EXPECT_EQ(read_stream("").fault.kind, FaultKind::kNoRootElement);
+}
+
+TEST(XmlReading, PositionsAreKeptApartOnlyWhenAsked) {
+  const std::string text = "<a>\n <b c='1'\r\n  d='2'/>é<e/></a>";
+  ParseResult plain = markup_parse_text(text, nullptr, xml_reading());
+  ASSERT_TRUE(plain.tree);
+  EXPECT_FALSE(node_position(*plain.tree, *find(tree_root(*plain.tree), "a")));
+  ParseResult kept = markup_parse_text(text, nullptr, xml_reading(true));
+  ASSERT_TRUE(kept.tree);
+  const TreeNode& root = tree_root(*kept.tree);
+  struct Expected {
+    std::string_view path;
+    std::int32_t line, column;
+  };
+  for (const Expected& e : {Expected{"a", 1, 1}, Expected{"a/b", 2, 2}, Expected{"a/b/@c", 2, 5},
+                            Expected{"a/b/@d", 3, 3}, Expected{"a/e", 3, 11}}) {
+    SCOPED_TRACE(e.path);
+    const std::optional<NodePosition> at = node_position(*kept.tree, *find(root, e.path));
+    ASSERT_TRUE(at);
+    EXPECT_EQ(at->line, e.line);
+    EXPECT_EQ(at->column, e.column);
+  }
+}
+
+#if HAVE_EXPAT
+
+// "" when the XML reading agrees with expat on `text`, read every way.
+std::string compare_with_expat(std::string_view text) {
+  return expat_difference(text, read_xml(text));
+}
+
+TEST(XmlReadingAgainstExpat, FaultsWhereExpatFindsThem) {
+  for (const FaultCase& c : kFaults) {
+    SCOPED_TRACE(c.input);
+    const ExpatTree expected = expat_tree(c.input);
+    ASSERT_FALSE(expected.tree);
+    const ParseResult ours = markup_parse_text(c.input, nullptr, xml_reading());
+    EXPECT_EQ(std::to_string(ours.fault.line) + ":" + std::to_string(ours.fault.column),
+              std::to_string(expected.line) + ":" + std::to_string(expected.column));
+  }
+}
+
+TEST(XmlReadingAgainstExpat, Rules) {
+  // The same documents as the rule table, by expat's reading.
+  for (std::string_view text :
+       {R"(<a x="1" y='2'>t</a>)", "<a b=\"x\ty\nz\r\nw\rv\" c=\"1&#9;2&#10;3&lt;&amp;\"/>",
+        "<p>Hello <b>world</b> again</p>", "<a> x <b/> </a>", "<a>&#32;</a>",
+        "<a><![CDATA[ <x>&amp; ]]></a>", "<a> <![CDATA[]]> </a>", "<a>x<!--c-->y<?p q?>z</a>",
+        "<a>1\r\n2\r3\n</a>", "<a>&lt;&amp;&gt;&quot;&apos;&#x20AC;&#128512;</a>"}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(compare_with_expat(text), "");
+  }
+}
+
+TEST(XmlReadingAgainstExpat, RealDocuments) {
+  std::vector<std::filesystem::path> files = {SOURCE_DIR "/examples/markup-tree/catalog.xml"};
+  for (const char* folder :
+       {SOURCE_DIR "/tests/markup-libxml2/data", SOURCE_DIR "/fuzz/corpus/markup_reader"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      if (entry.path().extension() != ".md") files.push_back(entry.path());
+    }
+  }
+  ASSERT_GE(files.size(), 40u);
+  int read = 0;
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.string());
+    const std::string text = read_file(file.string());
+    EXPECT_EQ(compare_with_expat(text), "");
+    read += expat_tree(text).tree != nullptr;
+  }
+  EXPECT_GE(read, 15);  // the real documents, at least, are XML
+}
+
+TEST(XmlReadingAgainstExpat, GeneratedDocuments) {
+  XmlDocumentGenerator generator{std::mt19937(20)};
+  std::mt19937 random(21);
+  for (int i = 0; i < 400; ++i) {
+    const std::string document = generator.document();
+    SCOPED_TRACE(document);
+    const ExpatTree expected = expat_tree(document);
+    ASSERT_TRUE(expected.tree) << "the generator must write XML: " << expected.line << ":"
+                               << expected.column;
+    ASSERT_EQ(compare_with_expat(document), "");
+    // Spoiled: cut short, or a byte changed.
+    std::string spoiled = document.substr(0, random() % document.size());
+    ASSERT_EQ(compare_with_expat(spoiled), "") << "cut to " << spoiled.size();
+    spoiled = document;
+    spoiled[random() % spoiled.size()] = "<>&'\"/!?-]=x \x01\xC3"[random() % 16];
+    ASSERT_EQ(compare_with_expat(spoiled), "") << spoiled;
+  }
+}
+
+TEST(XmlReadingAgainstExpat, ElementPositions) {
+  XmlDocumentGenerator generator{std::mt19937(30)};
+  for (int i = 0; i < 200; ++i) {
+    const std::string document = generator.document();
+    SCOPED_TRACE(document);
+    const ExpatTree expected = expat_tree(document);
+    const ParseResult ours = markup_parse_text(document, nullptr, xml_reading(true));
+    ASSERT_TRUE(ours.tree);
+    std::vector<NodePosition> starts;
+    const TreeNode* top = &tree_root(*ours.tree);
+    for (const TreeNode* node = top; node; node = tree_walk_next(
+                                               node, top, [] {}, [] {})) {
+      if (node == top || node_is_attribute(*node)) continue;
+      const std::optional<NodePosition> at = node_position(*ours.tree, *node);
+      ASSERT_TRUE(at);
+      starts.push_back(*at);
+    }
+    ASSERT_EQ(starts.size(), expected.element_starts.size());
+    for (std::size_t k = 0; k < starts.size(); ++k) {
+      EXPECT_EQ(starts[k].line, expected.element_starts[k].line) << "element " << k;
+      EXPECT_EQ(starts[k].column, expected.element_starts[k].column) << "element " << k;
+    }
+  }
+}
+
+#else
+
+TEST(XmlReadingAgainstExpat, RealDocuments) {
+  SKIP_UNLESS_CI(
+      "expat was not found through pkg-config (expat) when this test was configured; "
+      "install libexpat1-dev to compare the XML reading with it");
+}
+
+#endif
+
+}  // namespace
