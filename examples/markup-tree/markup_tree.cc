@@ -71,9 +71,6 @@ int main(int argc, char** argv) {
   }
   nametree::ReaderOptions options;
   options.xml = true;
-  // Until the XML reading implies them.
-  options.decode_references = true;
-  options.read_byte_order_mark = true;
   nametree::ParseResult result = nametree::markup_parse_stream(in, nullptr, options);
   std::fclose(in);
   if (!result.tree) {
