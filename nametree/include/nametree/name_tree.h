@@ -8,7 +8,7 @@
 //
 // The tree owns every node and every name and value; a node, and the text views taken
 // from it, stay valid until the tree is released, except that tree_set_value ends the
-// views of the value it replaces. Releasing takes no recursion, however deep or wide the
+// views of the value it replaces, and tree_remove_node the nodes it removes. Releasing takes no recursion, however deep or wide the
 // tree.
 #pragma once
 
