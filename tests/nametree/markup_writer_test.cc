@@ -184,6 +184,18 @@ TEST(MarkupWriter, RefusesTheRootsTextAndAttributes) {
   EXPECT_EQ(out, "");
 }
 
+// The writer walks the tree in a loop: a million levels need no deep stack.
+TEST(MarkupWriter, WritesAMillionLevelsDeep) {
+  constexpr std::size_t kDepth = 1000000;
+  TreePtr tree = tree_create();
+  for (std::size_t i = 0; i < kDepth; ++i) ASSERT_TRUE(tree_add_child(*tree, "d"));
+  ASSERT_TRUE(tree_set_value(*tree, tree_current(*tree), "x"));
+  std::string out;
+  ASSERT_TRUE(markup_write_text(out, tree_root(*tree)));
+  EXPECT_EQ(out.size(), kDepth * 7 + 1);
+  EXPECT_EQ(out.substr(kDepth * 3 - 6, 15), "<d><d>x</d></d>");
+}
+
 // A full device takes the bytes into the stream's buffer and fails when it is flushed.
 TEST(MarkupWriter, ReportsAWriteError) {
   FILE* full = std::fopen("/dev/full", "w");
