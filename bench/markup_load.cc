@@ -6,10 +6,12 @@
 //   stream   the markup reader's stream entry on the open file
 //   text-decoded  the whole-text entry with references decoded and the byte order mark
 //            read, as pugixml's parse_default decodes them
+//   xml      the whole-text entry with the XML reading
+//   xml-stream    the stream entry with the XML reading
 //   pugixml  pugixml's load_file with parse_default (only where the build found pugixml,
 //            a benchmark-only dependency: Debian libpugixml-dev)
 //
-// usage: markup_load text|text-decoded|stream|pugixml <file> [walk]
+// usage: markup_load text|text-decoded|xml|stream|xml-stream|pugixml <file> [walk]
 // With `walk`, the built tree is also walked once in document order, every element and
 // attribute counted, before it is released; standard output then gets one line:
 // "<elements and attributes> <seconds the walk took>".
@@ -95,23 +97,26 @@ void walk(const Tree& tree) {
 
 int main(int argc, char** argv) {
   if ((argc != 3 && argc != 4) || (argc == 4 && std::string_view(argv[3]) != "walk")) {
-    std::fputs("usage: markup_load text|text-decoded|stream|pugixml <file> [walk]\n", stderr);
+    std::fputs("usage: markup_load text|text-decoded|xml|stream|xml-stream|pugixml <file> [walk]\n",
+               stderr);
     return 2;
   }
   const std::string_view reader = argv[1];
   const char* path = argv[2];
   const bool walked = argc == 4;
-  if (reader == "text" || reader == "text-decoded" || reader == "stream") {
+  if (reader == "text" || reader == "text-decoded" || reader == "xml" || reader == "stream" ||
+      reader == "xml-stream") {
     nametree::ParseResult result;
-    if (reader != "stream") {
+    nametree::ReaderOptions options;
+    options.decode_references = options.read_byte_order_mark = reader == "text-decoded";
+    options.xml = reader == "xml" || reader == "xml-stream";
+    if (reader != "stream" && reader != "xml-stream") {
       std::size_t size = 0;
       const std::unique_ptr<char[]> text = read_file(path, size);
       if (!text) {
         std::perror(path);
         return 1;
       }
-      nametree::ReaderOptions options;
-      options.decode_references = options.read_byte_order_mark = reader == "text-decoded";
       result = nametree::markup_parse_text(std::string_view(text.get(), size), stderr, options);
     } else {
       FILE* in = std::fopen(path, "rb");
@@ -119,7 +124,7 @@ int main(int argc, char** argv) {
         std::perror(path);
         return 1;
       }
-      result = nametree::markup_parse_stream(in, stderr);
+      result = nametree::markup_parse_stream(in, stderr, options);
       std::fclose(in);
     }
     if (!result.tree) return 1;

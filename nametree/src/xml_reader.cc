@@ -67,6 +67,11 @@ struct XmlReader {
   // `value`, and whether it holds more than white space written as such.
   std::size_t run_start = 0;
   bool run_content = false;
+  // Character data that is all of an element's so far, still where it was read: the
+  // end tag that may follow gives it to the element without copying it twice. Taken into
+  // `value` by any other markup, and before the bytes it lies in go.
+  const char* pending = nullptr;
+  std::size_t pending_size = 0;
   // Positions. `counted` is a byte of the buffer being read; `line` is its line, and
   // `column` counts the characters before it on that line.
   const char* counted = nullptr;
@@ -98,53 +103,69 @@ Bytes bytes(const char* p) {
 
 // ---- Positions ----
 
+// The bytes of [p, end) that are `a` or `b`; with `continuation`, the bytes that
+// continue a UTF-8 sequence (0x80 to 0xBF) instead.
+std::size_t count_bytes(const char* p, const char* end, char a, char b, bool continuation = false) {
+  std::size_t total = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i first = _mm_set1_epi8(a);
+  const __m128i second = _mm_set1_epi8(b);
+  const __m128i below = _mm_set1_epi8(-64);  // as signed bytes, 0x80 to 0xBF are below it
+  while (end - p >= 16) {
+    // Per-byte counts, summed before any of them can pass 255.
+    __m128i counts = zero;
+    for (int step = 0; step < 255 && end - p >= 16; ++step, p += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i hits =
+          continuation ? _mm_cmplt_epi8(bytes, below)
+                       : _mm_or_si128(_mm_cmpeq_epi8(bytes, first), _mm_cmpeq_epi8(bytes, second));
+      counts = _mm_sub_epi8(counts, hits);
+    }
+    const __m128i sums = _mm_sad_epu8(counts, zero);
+    total += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+             static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+  }
+#endif
+  for (; p != end; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    total += continuation ? (c & 0xC0) == 0x80 : (*p == a || *p == b);
+  }
+  return total;
+}
+
 // Moves the count on to `p`: a carriage return, a line feed, and the pair of them end
 // a line; a column counts characters, not the bytes of their UTF-8 encoding.
 void count_to(XmlReader& r, const char* p) {
-  const char* q = r.counted;
-  std::int32_t line = r.line;
-  std::int32_t column = r.column;
-  bool after_cr = r.after_cr;
-  while (q != p) {
-    if constexpr (std::endian::native == std::endian::little) {
-      // Eight bytes a step while they hold no line end: the column moves on by their
-      // characters, the bytes that are no UTF-8 continuation byte.
-      constexpr std::uint64_t kOnes = 0x0101010101010101;
-      constexpr std::uint64_t kHighs = 0x8080808080808080;
-      while (p - q >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, q, sizeof word);
-        const std::uint64_t lf = word ^ (kOnes * '\n');
-        const std::uint64_t cr = word ^ (kOnes * '\r');
-        const std::uint64_t ends = ((lf - kOnes) & ~lf & kHighs) | ((cr - kOnes) & ~cr & kHighs);
-        if (ends) break;
-        const std::uint64_t continuation = word & ~(word << 1) & kHighs;
-        column += 8 - std::popcount(continuation);
-        after_cr = false;
-        q += 8;
-      }
-      if (q == p) break;
-    }
-    const unsigned char c = static_cast<unsigned char>(*q++);
-    if (c == '\n') {
-      if (!after_cr) {
-        ++line;
-        column = 0;
-      }
-      after_cr = false;
-    } else if (c == '\r') {
-      ++line;
-      column = 0;
-      after_cr = true;
-    } else {
-      after_cr = false;
-      if ((c & 0xC0) != 0x80) ++column;
-    }
-  }
+  const char* const q = r.counted;
   r.counted = p;
-  r.line = line;
-  r.column = column;
-  r.after_cr = after_cr;
+  if (p == q) return;
+  const std::size_t size = static_cast<std::size_t>(p - q);
+  const char* const last_lf = static_cast<const char*>(memrchr(q, '\n', size));
+  const char* const last_cr = static_cast<const char*>(memrchr(q, '\r', size));
+  const char* const last_end = std::max(last_lf, last_cr);
+  if (!last_end) {
+    r.column += static_cast<std::int32_t>(size - count_bytes(q, p, 0, 0, true));
+    r.after_cr = false;
+    return;
+  }
+  // Every line end starts a line, but a line feed right after a carriage return.
+  std::size_t ends = count_bytes(q, last_end + 1, '\n', last_cr ? '\r' : '\n');
+  if (last_cr) {
+    if (r.after_cr && *q == '\n') --ends;
+    for (const char* cr = q; (cr = static_cast<const char*>(
+                                  std::memchr(cr, '\r', static_cast<std::size_t>(last_end - cr))));
+         ++cr) {
+      if (cr[1] == '\n') --ends;
+    }
+  } else if (r.after_cr && *q == '\n') {
+    --ends;
+  }
+  r.line += static_cast<std::int32_t>(ends);
+  const char* const tail = last_end + 1;
+  r.column = static_cast<std::int32_t>(static_cast<std::size_t>(p - tail) -
+                                       count_bytes(tail, p, 0, 0, true));
+  r.after_cr = tail == p && *last_end == '\r';
 }
 
 NodePosition position_at(XmlReader& r, const char* p) {
@@ -217,8 +238,14 @@ constexpr std::array<bool, 256> kNameByte = [] {
   return table;
 }();
 
+constexpr std::array<bool, 256> kWhite = [] {
+  std::array<bool, 256> table{};
+  table[' '] = table['\n'] = table['\t'] = table['\r'] = true;
+  return table;
+}();
+
 bool white(char c) {
-  return c == ' ' || c == '\n' || c == '\t' || c == '\r';
+  return kWhite[static_cast<unsigned char>(c)];
 }
 
 const char* skip_white(const char* p, const char* end) {
@@ -284,6 +311,12 @@ bool name_code(std::uint32_t c) {
 // The end of the name that starts at `p`: `p` itself when none starts there. A name
 // that runs to `end` (or into a character cut by it) ends there.
 const char* name_end(const char* p, const char* end) {
+  // The common case first: a name of ASCII characters.
+  if (p != end && kNameStart[static_cast<unsigned char>(*p)]) {
+    const char* q = p + 1;
+    while (q != end && kNameByte[static_cast<unsigned char>(*q)]) ++q;
+    if (q == end || static_cast<unsigned char>(*q) < 0x80) return q;
+  }
   bool first = true;
   while (p != end) {
     const unsigned char c = static_cast<unsigned char>(*p);
@@ -309,10 +342,10 @@ void append_lines(std::string& out, const char* p, const char* end) {
     const char* cr =
         static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(end - p)));
     if (!cr) {
-      out.append(p, end);
+      out.append(p, static_cast<std::size_t>(end - p));
       return;
     }
-    out.append(p, cr);
+    out.append(p, static_cast<std::size_t>(cr - p));
     out.push_back('\n');
     p = cr + 1;
     if (p != end && *p == '\n') ++p;
@@ -400,6 +433,20 @@ Step read_reference(XmlReader& r, const char*& p, const char* end, bool at_end, 
     p = q + 1;
     return Step::kDone;
   }
+  // The five entities, as they are most often written.
+  if (end - q >= 5) {
+    if (std::memcmp(q, "amp;", 4) == 0 || std::memcmp(q, "lt;", 3) == 0 ||
+        std::memcmp(q, "gt;", 3) == 0) {
+      out.push_back(*q == 'a' ? '&' : *q == 'l' ? '<' : '>');
+      p = q + (*q == 'a' ? 4 : 3);
+      return Step::kDone;
+    }
+    if (std::memcmp(q, "quot;", 5) == 0 || std::memcmp(q, "apos;", 5) == 0) {
+      out.push_back(*q == 'q' ? '"' : '\'');
+      p = q + 5;
+      return Step::kDone;
+    }
+  }
   const char* const name = q;
   q = name_end(q, end);
   if (q == name) return fail(r, FaultKind::kBadReference, q, "& starts no reference");
@@ -407,6 +454,7 @@ Step read_reference(XmlReader& r, const char*& p, const char* end, bool at_end, 
   if (*q != ';') return fail(r, FaultKind::kBadReference, q, "& starts no reference");
   const std::string_view entity(name, static_cast<std::size_t>(q - name));
   for (const Entity& known : kEntities) {
+    if (known.name.size() != entity.size() || known.name[0] != entity[0]) continue;
     if (entity == known.name) {
       out.push_back(known.byte);
       p = q + 1;
@@ -428,6 +476,13 @@ void end_run(XmlReader& r) {
   if (!r.run_content) r.value.resize(r.run_start);
   r.run_start = r.value.size();
   r.run_content = false;
+}
+
+// Takes the pending character data into `value`.
+void take_pending(XmlReader& r) {
+  if (!r.pending) return;
+  r.value.append(r.pending, r.pending_size);
+  r.pending = nullptr;
 }
 
 // The first byte from `p` on that kTextSpecial marks, or `end`.
@@ -455,6 +510,34 @@ const char* next_special(const char* p, const char* end) {
   return p;
 }
 
+// The first byte from `p` on that ends the plain part of an attribute value: its quote,
+// `&`, `<`, a control character or a byte past ASCII; or `end`.
+const char* next_in_value(const char* p, const char* end, char quote) {
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(0x20);
+  const __m128i quotes = _mm_set1_epi8(quote);
+  const __m128i lt = _mm_set1_epi8('<');
+  const __m128i amp = _mm_set1_epi8('&');
+  while (end - p >= 16) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i stops =
+        _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(b, space), _mm_cmpeq_epi8(b, quotes)),
+                     _mm_or_si128(_mm_cmpeq_epi8(b, lt), _mm_cmpeq_epi8(b, amp)));
+    if (const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(stops))) {
+      return p + std::countr_zero(mask);
+    }
+    p += 16;
+  }
+#endif
+  for (; p != end; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c == static_cast<unsigned char>(quote) || c < 0x20 || c >= 0x80 || c == '&' || c == '<') {
+      break;
+    }
+  }
+  return p;
+}
+
 // Reads character data up to the next `<` (left at `p`) or the end of the bytes.
 Step read_text(XmlReader& r, const char*& p, const char* end, bool at_end) {
   if (!r.run_content) {
@@ -477,7 +560,14 @@ Step read_text(XmlReader& r, const char*& p, const char* end, bool at_end) {
   }
   while (p != end) {
     const char* q = next_special(p, end);
-    r.value.append(p, q);
+    if (q != end && *q == '<' && r.value.size() == r.value_starts.back()) {
+      // All the element's character data so far, in one piece: kept where it is.
+      r.pending = p;
+      r.pending_size = static_cast<std::size_t>(q - p);
+      p = q;
+      return Step::kDone;
+    }
+    r.value.append(p, static_cast<std::size_t>(q - p));
     p = q;
     if (p == end) break;
     const unsigned char c = static_cast<unsigned char>(*p);
@@ -800,19 +890,14 @@ Step read_attribute_value(XmlReader& r, const char*& q, const char* end, const c
   const char quote = *q++;
   const char* const start = q;
   // The plain case: no reference, no white space but spaces, no byte past ASCII.
-  while (q != end) {
-    const unsigned char c = static_cast<unsigned char>(*q);
-    if (c == static_cast<unsigned char>(quote) || c < 0x20 || c >= 0x80 || c == '&' || c == '<')
-      break;
-    ++q;
-  }
+  q = next_in_value(q, end, quote);
   if (q != end && *q == quote) {
     value = std::string_view(start, static_cast<std::size_t>(q - start));
     ++q;
     return Step::kDone;
   }
   std::string& out = r.scratch;
-  out.assign(start, q);
+  out.assign(start, static_cast<std::size_t>(q - start));
   while (q != end && *q != quote) {
     const unsigned char c = static_cast<unsigned char>(*q);
     if (c == '<') return fail(r, FaultKind::kLessThanInValue, q, "< in an attribute value");
@@ -963,8 +1048,14 @@ Step read_end_tag(XmlReader& r, const char*& p, const char* end, bool at_end) {
   if (closed != node_name(*r.current)) {
     return fail(r, FaultKind::kNotProperlyPaired, name, "tag ", closed, " is not properly paired");
   }
-  end_run(r);
   const std::size_t start = r.value_starts.back();
+  if (r.pending && r.value.size() == start) {
+    const std::string_view text(r.pending, r.pending_size);
+    r.pending = nullptr;
+    if (!tree_set_value(*r.tree, *r.current, text)) return fail_no_memory(r, q);
+  }
+  take_pending(r);
+  end_run(r);
   r.value_starts.pop_back();
   if (r.value.size() > start) {
     if (!tree_set_value(*r.tree, *r.current, std::string_view(r.value).substr(start))) {
@@ -993,6 +1084,7 @@ bool begins(const char* p, const char* end, std::string_view text) {
 // start tag at `p` is whole in the bytes.
 Step read_markup(XmlReader& r, const char*& p, const char* end, bool at_end, bool tags_whole) {
   const bool in_content = r.stage == Stage::kContent;
+  if (r.pending && (p + 1 == end || p[1] != '/')) take_pending(r);
   if (p + 1 == end)
     return at_end ? fail(r, FaultKind::kUnclosedTag, p, "unterminated tag") : Step::kMore;
   switch (p[1]) {
@@ -1085,9 +1177,17 @@ Step read_start(XmlReader& r, const char*& p, const char* end, bool at_end) {
   return Step::kDone;
 }
 
+const char* read_bytes(XmlReader& r, const char* p, const char* end, bool at_end);
+
 // Reads [p, end) as far as it can be decided; returns where it stopped, or none after
 // a fault. At the end of the input (`at_end`) it stops only at `end`.
 const char* read(XmlReader& r, const char* p, const char* end, bool at_end) {
+  const char* const stop = read_bytes(r, p, end, at_end);
+  take_pending(r);  // the bytes it lies in may go
+  return stop;
+}
+
+const char* read_bytes(XmlReader& r, const char* p, const char* end, bool at_end) {
   r.counted = p;
   if (r.stage == Stage::kStart) {
     const char* q = p;
