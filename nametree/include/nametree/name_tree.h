@@ -8,8 +8,8 @@
 //
 // The tree owns every node and every name and value; a node, and the text views taken
 // from it, stay valid until the tree is released, except that tree_set_value ends the
-// views of the value it replaces, and tree_remove_node the nodes it removes. Releasing takes no recursion, however deep or wide the
-// tree.
+// views of the value it replaces, and tree_remove_node the nodes it removes. Releasing
+// takes no recursion, however deep or wide the tree.
 #pragma once
 
 #include <cstddef>
@@ -70,7 +70,7 @@ NAMETREE_API void node_set_attribute_mark(TreeNode& node, bool mark);
 // are numbered again as if it had never been added: those after it move down by one, and
 // a name left to a single holder gives it occurrence 0. When the current node was `node`
 // or below it, the parent of `node` becomes current. Returns false, and changes nothing,
-// for the root, which cannot be removed.
+// for the root, which cannot be removed. `node` must belong to `tree`.
 //
 // The removed nodes, and the views taken from them, must not be used again; their memory
 // goes back when the tree is released. Removing takes no recursion: it walks the siblings
