@@ -31,7 +31,7 @@ TreeNode* parent_of(TreeNode& root, std::string_view path, std::string_view& ste
   return nametree::find(root, path.substr(0, slash));
 }
 
-bool remove(nametree::NameTree& tree, std::string_view path) {
+bool remove_nodes(nametree::NameTree& tree, std::string_view path) {
   TreeNode& root = nametree::tree_root(tree);
   std::string_view step;
   TreeNode* parent = parent_of(root, path, step);
@@ -52,7 +52,7 @@ bool remove(nametree::NameTree& tree, std::string_view path) {
   return node && nametree::tree_remove_node(tree, *node);
 }
 
-bool set(nametree::NameTree& tree, std::string_view path, std::string_view value) {
+bool set_value(nametree::NameTree& tree, std::string_view path, std::string_view value) {
   TreeNode& root = nametree::tree_root(tree);
   TreeNode* node = nametree::find(root, path);
   if (!node) {
@@ -92,9 +92,9 @@ int main(int argc, char** argv) {
   for (int i = 2; i < argc; ++i) {
     const std::string_view edit = argv[i];
     const std::size_t equals = edit.find('=');
-    const bool done = edit.substr(0, 1) == "-" ? remove(*result.tree, edit.substr(1))
+    const bool done = edit.substr(0, 1) == "-" ? remove_nodes(*result.tree, edit.substr(1))
                       : equals != std::string_view::npos
-                          ? set(*result.tree, edit.substr(0, equals), edit.substr(equals + 1))
+                          ? set_value(*result.tree, edit.substr(0, equals), edit.substr(equals + 1))
                           : false;
     if (!done) {
       std::fprintf(stderr, "%s: cannot apply %s\n", argv[1], argv[i]);
