@@ -16,6 +16,7 @@
 #include <unordered_map>
 
 #include "fuzz_support.h"
+#include "markup_lines.h"
 #include "nametree/markup_reader.h"
 
 #if HAVE_EXPAT
@@ -152,20 +153,6 @@ void check_message(std::string_view err, bool xml) {
       return;
   }
   fail("one of the reader's messages", err);
-}
-
-// The stream as read a line at a time with fgets into 256 bytes, a NUL byte ending the
-// piece it is read in: what the stream entry point, reading larger blocks, must match.
-ParseResult parse_lines(std::string_view raw, FILE* err) {
-  FILE* stream = fmemopen(const_cast<char*>(raw.data()), raw.size(), "r");
-  ReaderPtr reader = markup_reader_create(err);
-  if (!stream || !reader) std::abort();
-  char line[256];
-  while (std::fgets(line, sizeof line, stream)) {
-    if (!markup_feed(*reader, std::string_view(line, std::strlen(line)))) break;
-  }
-  std::fclose(stream);
-  return markup_finish(*reader);
 }
 
 // References decoded the plain way, one character at a time: the five entities, and

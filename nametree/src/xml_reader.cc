@@ -105,7 +105,8 @@ Bytes bytes(const char* p) {
 
 // The bytes of [p, end) that are `a` or `b`; with `continuation`, the bytes that
 // continue a UTF-8 sequence (0x80 to 0xBF) instead.
-std::size_t count_bytes(const char* p, const char* end, char a, char b, bool continuation = false) {
+template <bool continuation = false>
+std::size_t count_bytes(const char* p, const char* end, char a = 0, char b = 0) {
   std::size_t total = 0;
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
@@ -145,7 +146,7 @@ void count_to(XmlReader& r, const char* p) {
   const char* const last_cr = static_cast<const char*>(memrchr(q, '\r', size));
   const char* const last_end = std::max(last_lf, last_cr);
   if (!last_end) {
-    r.column += static_cast<std::int32_t>(size - count_bytes(q, p, 0, 0, true));
+    r.column += static_cast<std::int32_t>(size - count_bytes<true>(q, p));
     r.after_cr = false;
     return;
   }
@@ -163,8 +164,8 @@ void count_to(XmlReader& r, const char* p) {
   }
   r.line += static_cast<std::int32_t>(ends);
   const char* const tail = last_end + 1;
-  r.column = static_cast<std::int32_t>(static_cast<std::size_t>(p - tail) -
-                                       count_bytes(tail, p, 0, 0, true));
+  r.column =
+      static_cast<std::int32_t>(static_cast<std::size_t>(p - tail) - count_bytes<true>(tail, p));
   r.after_cr = tail == p && *last_end == '\r';
 }
 
@@ -636,21 +637,19 @@ const char* find(const char* p, const char* end, std::string_view terminator) {
   return at == std::string_view::npos ? end : p + at;
 }
 
-// A comment from its `<!--` at `p`. When `in_content`, it ends a run of character data.
+// A comment from its `<!--` at `p`: no `--` in it but the one that ends it.
 Step read_comment(XmlReader& r, const char*& p, const char* end, bool at_end) {
-  const char* q = p + 4;
-  for (;;) {
-    const char* dashes = find(q, end, "--");
-    if (dashes == end || dashes + 2 == end) {
-      if (!at_end) return Step::kMore;
-      if (!check_characters(r, q, dashes)) return Step::kFault;
-      return fail(r, FaultKind::kUnclosedComment, p, "unterminated comment");
-    }
-    if (!check_characters(r, q, dashes)) return Step::kFault;
-    if (dashes[2] != '>') return not_well_formed(r, dashes + 2, "-- in a comment");
-    p = dashes + 3;
-    return Step::kDone;
+  const char* const text = p + 4;
+  const char* const dashes = find(text, end, "--");
+  if (dashes == end || dashes + 2 == end) {
+    if (!at_end) return Step::kMore;
+    if (!check_characters(r, text, dashes)) return Step::kFault;
+    return fail(r, FaultKind::kUnclosedComment, p, "unterminated comment");
   }
+  if (!check_characters(r, text, dashes)) return Step::kFault;
+  if (dashes[2] != '>') return not_well_formed(r, dashes + 2, "-- in a comment");
+  p = dashes + 3;
+  return Step::kDone;
 }
 
 // A processing instruction, or the XML declaration, from its `<?` at `p`.
@@ -916,12 +915,21 @@ Step read_attribute_value(XmlReader& r, const char*& q, const char* end, const c
       ++q;
       continue;
     }
-    std::uint32_t code = 0;
-    const int length = c < 0x80 ? (c >= 0x20 ? 1 : 0) : read_character(q, end, code);
-    if (length < 0) break;  // the input ends within the character
-    if (length == 0) return fail(r, FaultKind::kBadCharacter, q, "character XML does not allow");
-    out.append(q, static_cast<std::size_t>(length));
-    q += length;
+    if (c >= 0x80) {
+      std::uint32_t code = 0;
+      const int length = read_character(q, end, code);
+      if (length < 0) break;  // the input ends within the character
+      if (length == 0) return fail(r, FaultKind::kBadCharacter, q, "character XML does not allow");
+      out.append(q, static_cast<std::size_t>(length));
+      q += length;
+    } else if (c >= 0x20) {
+      // The plain run up to the next byte that needs more than copying.
+      const char* const run = q;
+      q = next_in_value(q + 1, end, quote);
+      out.append(run, static_cast<std::size_t>(q - run));
+    } else {
+      return fail(r, FaultKind::kBadCharacter, q, "character XML does not allow");
+    }
   }
   if (q == end) return Step::kMore;
   value = out;
@@ -1038,14 +1046,20 @@ Step read_end_tag(XmlReader& r, const char*& p, const char* end, bool at_end) {
     return at_end ? fail(r, FaultKind::kUnclosedTag, p, "unterminated tag") : Step::kMore;
   };
   const char* const name = p + 2;
-  const char* q = name_end(name, end);
-  if (q == end) return cut();
-  if (q == name) return not_well_formed(r, q, "name expected");
+  const std::string_view open = node_name(*r.current);
+  const char* q = name + open.size();
+  // Most often the tag names the element open, and `>` follows at once.
+  if (!(end - name > static_cast<std::ptrdiff_t>(open.size()) && *q == '>' &&
+        std::memcmp(name, open.data(), open.size()) == 0)) {
+    q = name_end(name, end);
+    if (q == end) return cut();
+    if (q == name) return not_well_formed(r, q, "name expected");
+  }
   const std::string_view closed(name, static_cast<std::size_t>(q - name));
   q = skip_white(q, end);
   if (q == end) return cut();
   if (*q != '>') return not_well_formed(r, q, "> expected");
-  if (closed != node_name(*r.current)) {
+  if (closed != open) {
     return fail(r, FaultKind::kNotProperlyPaired, name, "tag ", closed, " is not properly paired");
   }
   const std::size_t start = r.value_starts.back();
@@ -1167,11 +1181,8 @@ Step read_start(XmlReader& r, const char*& p, const char* end, bool at_end) {
     if (!at_end && may_begin(p, end, "<?xml ")) return Step::kMore;
   }
   if (begins(p, end, "<?xml") && end - p > 5 && (white(p[5]) || p[5] == '?')) {
-    const Step step = read_declaration(r, p, end, at_end);
-    if (step != Step::kDone) {
-      // A mark taken waits to be taken again with the rest of the declaration.
-      return step;
-    }
+    // Undecided, a mark taken is taken again with the rest of the declaration.
+    if (const Step step = read_declaration(r, p, end, at_end); step != Step::kDone) return step;
   }
   r.stage = Stage::kProlog;
   return Step::kDone;

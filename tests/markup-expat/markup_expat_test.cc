@@ -14,7 +14,7 @@
 #include "nametree/markup_reader.h"
 #include "process.h"
 #include "tree_compare.h"
-#include "xml_documents.h"
+#include "random_documents.h"
 
 #if HAVE_EXPAT
 #include "expat_tree.h"

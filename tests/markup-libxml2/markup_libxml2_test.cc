@@ -15,6 +15,7 @@
 #include "file_text.h"
 #include "nametree/markup_reader.h"
 #include "process.h"
+#include "random_documents.h"
 #include "tree_compare.h"
 
 #if HAVE_LIBXML2
@@ -196,95 +197,8 @@ TEST(MarkupAgainstLibxml2, RealDocuments) {
   }
 }
 
-// Well-formed documents of the kind both readers define alike: double-quoted attribute
-// values without a final backslash, and no `>` in character data.
-struct DocumentGenerator {
-  std::mt19937 random;
-  bool references = false;  // entity and character references in text and values
-  std::uint32_t below(std::uint32_t n) {
-    return random() % n;
-  }
-  bool chance(std::uint32_t percent) {
-    return below(100) < percent;
-  }
-  char pick(std::string_view from) {
-    return from[below(static_cast<std::uint32_t>(from.size()))];
-  }
-
-  std::string name() {
-    std::string n(1, pick("abcdefghijklmnopqrstuvwxyz_"));
-    for (std::uint32_t i = below(8); i > 0; --i)
-      n += pick("abcdefghijklmnopqrstuvwxyz0123456789._-");
-    return chance(10) ? "p:" + n : n;
-  }
-
-  // Words and white space; `extra` adds the characters allowed in this context.
-  std::string words(std::string_view extra, bool long_line) {
-    std::string t;
-    for (std::uint32_t i = long_line ? 80 + below(100) : below(5); i > 0; --i) {
-      if (chance(30)) t += pick(" \t\n  ");
-      for (std::uint32_t n = 1 + below(7); n > 0; --n) t += pick("abcxyzABC0189.,;:!?'()");
-      if (references && chance(30)) t += reference();
-      t += chance(20) ? pick(extra) : ' ';
-    }
-    return t;
-  }
-
-  // A reference to a character that is not white space, which both readers would fold
-  // differently.
-  std::string reference() {
-    static constexpr std::string_view kReferences[] = {
-        "&amp;",     "&lt;",       "&gt;",       "&quot;",   "&apos;",
-        "&#65;",     "&#x3c;",     "&#x3E;",     "&#233;",   "&#x20AC;",
-        "&#x1F600;", "&#0000038;", "&#x10FFFF;", "&#xD7FF;", "&#127;"};
-    return std::string(kReferences[below(std::size(kReferences))]);
-  }
-
-  std::string document() {
-    std::string doc;
-    if (chance(70)) doc += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    if (chance(20)) doc += "<?xml-stylesheet type=\"text/xsl\" href=\"style.xsl\"?>\n";
-    if (chance(30)) doc += "<!-- " + words("=/\"", false) + " -->\n";
-    std::vector<std::string> open;
-    std::uint32_t elements = 1 + below(200);
-    do {
-      if (!open.empty() && (chance(35) || elements == 0)) {
-        doc += "</" + open.back() + (chance(10) ? "\n>" : ">");
-        open.pop_back();
-      } else if (!open.empty() && chance(30)) {
-        doc += words("=/\"\t\n", chance(5));
-      } else if (!open.empty() && chance(10)) {
-        doc += "<!--" + words("=/\"<>", chance(5)) + "-->";
-      } else if (elements > 0) {
-        --elements;
-        const std::string element = name();
-        doc += '<' + element;
-        if (open.empty()) doc += " xmlns:p=\"urn:example:p\"";
-        std::vector<std::string> used;
-        for (std::uint32_t n = below(4); n > 0; --n) {
-          const std::string attribute = name();
-          if (attribute.starts_with("p:") ||
-              std::find(used.begin(), used.end(), attribute) != used.end()) {
-            continue;
-          }
-          used.push_back(attribute);
-          doc += pick(" \n\t") + attribute + "=\"" + words("=/>'", chance(3)) + '"';
-        }
-        if (!open.empty() && chance(25)) {
-          doc += chance(50) ? "/>" : " />";
-        } else {
-          doc += '>';
-          open.push_back(element);
-        }
-      }
-    } while (!open.empty());
-    if (chance(30)) doc += "\n<!-- end -->\n";
-    return doc;
-  }
-};
-
 TEST(MarkupAgainstLibxml2, GeneratedDocuments) {
-  DocumentGenerator generator{std::mt19937(7)};
+  PlainXmlDocumentGenerator generator{std::mt19937(7)};
   for (int i = 0; i < 500; ++i) {
     const std::string document = generator.document();
     SCOPED_TRACE(document);
@@ -293,7 +207,7 @@ TEST(MarkupAgainstLibxml2, GeneratedDocuments) {
 }
 
 TEST(MarkupAgainstLibxml2, GeneratedDocumentsWithReferencesAndMarks) {
-  DocumentGenerator generator{std::mt19937(11), true};
+  PlainXmlDocumentGenerator generator{std::mt19937(11), true};
   ReaderOptions options;
   options.decode_references = true;
   options.read_byte_order_mark = true;

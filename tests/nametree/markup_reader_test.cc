@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "markup_lines.h"
+#include "random_documents.h"
 #include "tree_compare.h"
 
 namespace {
@@ -357,19 +359,10 @@ FILE* failing_stream(std::string& text) {
   return fopencookie(&text, "r", io);
 }
 
-// The stream as read a line at a time with fgets into 256 bytes: a NUL byte ends the
-// piece it is read in. The stream entry point reads in larger blocks and must agree.
+// The stream as read a line at a time: what the stream entry point, reading larger blocks,
+// must match.
 Outcome parse_lines(std::string_view input) {
-  return capture([&](FILE* err) {
-    FILE* stream = fmemopen(const_cast<char*>(input.data()), input.size(), "r");
-    ReaderPtr reader = markup_reader_create(err);
-    char line[256];
-    while (std::fgets(line, sizeof line, stream)) {
-      if (!markup_feed(*reader, std::string_view(line, std::strlen(line)))) break;
-    }
-    std::fclose(stream);
-    return markup_finish(*reader);
-  });
+  return capture([&](FILE* err) { return ::parse_lines(input, err); });
 }
 
 TEST(MarkupReader, ANulByteInAStreamEndsItsLinePiece) {
@@ -412,125 +405,8 @@ TEST(MarkupReader, AStreamThatCannotBeReadIsAFault) {
   }
 }
 
-// A deterministic source of test inputs, the same on every platform.
-struct Generator {
-  std::mt19937 random;
-  std::uint32_t below(std::uint32_t n) {
-    return random() % n;
-  }
-  bool chance(std::uint32_t percent) {
-    return below(100) < percent;
-  }
-  char pick(std::string_view from) {
-    return from[below(static_cast<std::uint32_t>(from.size()))];
-  }
-
-  std::string word() {
-    std::string w(1 + below(6), ' ');
-    for (char& c : w) c = pick("abcdefxyz_:.0123456789");
-    return w;
-  }
-
-  // Text with runs of white space and, now and then, a line far longer than 255.
-  // Quotes and backslashes come only now and then, as they may end a value early.
-  std::string text() {
-    std::string t;
-    const bool long_line = chance(8);
-    const std::uint32_t words = long_line ? 60 + below(200) : below(6);
-    for (std::uint32_t i = 0; i < words; ++i) {
-      t += word();
-      if (chance(2)) {
-        t += pick("\"\\");
-      } else {
-        t += long_line ? pick("  \t=/?!") : pick("  \t\n\r=/?!");
-      }
-    }
-    return t;
-  }
-
-  // A document that is mostly well formed, with every kind of markup the reader knows.
-  std::string document() {
-    std::string doc = chance(50) ? "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" : "";
-    std::vector<std::string> open;
-    const std::uint32_t steps = 1 + below(60);
-    for (std::uint32_t i = 0; i < steps; ++i) {
-      switch (below(8)) {
-        case 0:
-        case 1: {
-          const std::string name = word();
-          doc += '<' + name;
-          for (std::uint32_t n = below(4); n > 0; --n) {
-            // Mostly sound values: a stray quote or a final backslash would end them early.
-            std::string value = text();
-            if (chance(90)) std::erase(value, '"');
-            while (chance(90) && !value.empty() && value.back() == '\\') value.pop_back();
-            doc += pick(" \n\t") + word() + (chance(90) ? "=\"" : " = \"") + value + '"';
-          }
-          if (chance(25)) {
-            doc += chance(50) ? "/>" : " />";
-          } else {
-            doc += '>';
-            open.push_back(name);
-          }
-          break;
-        }
-        case 2:
-        case 3:
-          if (!open.empty()) {
-            doc += "</" + open.back() + (chance(10) ? " >" : ">");
-            open.pop_back();
-          }
-          break;
-        case 4:
-        case 5:
-          doc += text();
-          break;
-        case 6:
-          doc += "<!--" + text() + (chance(50) ? "--" : "---") + ">";
-          break;
-        default:
-          doc += "<?" + word() + " a=\"" + word() + "\"" + (chance(90) ? "?>" : "/>");
-          break;
-      }
-    }
-    while (!open.empty() && chance(99)) {
-      doc += "</" + open.back() + ">";
-      open.pop_back();
-    }
-    return doc;
-  }
-
-  // A few characters changed, so that faults turn up at every kind of position.
-  std::string damaged(std::string doc) {
-    for (std::uint32_t n = 1 + below(3); n > 0 && !doc.empty(); --n) {
-      const std::size_t at = below(static_cast<std::uint32_t>(doc.size()));
-      switch (below(3)) {
-        case 0:
-          doc.erase(at, 1);
-          break;
-        case 1:
-          doc.insert(at, 1, pick("<>\"=/-!? \n"));
-          break;
-        default:
-          doc[at] = pick("<>\"=/-!? \n\\");
-          break;
-      }
-    }
-    return doc;
-  }
-
-  // Any bytes but NUL, weighted towards the markup characters.
-  std::string noise() {
-    std::string s(1 + below(700), ' ');
-    for (char& c : s) {
-      c = chance(70) ? pick("<>=\"/-!? \n\t\r\\ab") : static_cast<char>(1 + below(255));
-    }
-    return s;
-  }
-};
-
 TEST(MarkupReader, TextStreamAndPiecesGiveTheSameTree) {
-  Generator generator{std::mt19937(20240611)};
+  MarkupDocumentGenerator generator{std::mt19937(20240611)};
   int trees = 0;
   int faults = 0;
   int long_lines = 0;

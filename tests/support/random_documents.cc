@@ -1,5 +1,5 @@
 // The generator of well-formed XML documents.
-#include "xml_documents.h"
+#include "random_documents.h"
 
 #include <algorithm>
 #include <iterator>
