@@ -3,17 +3,15 @@
 # into share/doc/<package>/ of each package its copyright file and changelog. Each install
 # component is one Debian package (see packaging.cmake):
 #   programs     rule-tools        the programs and their pages (RULE_TOOLS_PROGRAMS=ON)
-#   library      libnametree<ABI>  the shared library's run-time files (BUILD_SHARED_LIBS=ON)
-#   development  libnametree-dev   headers, .a or .so link, CMake package, pkg-config file,
-#                                  the library's page (see nametree/CMakeLists.txt)
-get_target_property(RULE_TOOLS_NAMETREE_ABI nametree SOVERSION)
+#   library      libnametree<ABI>  the shared library's run-time files
+#   development  libnametree-dev   headers, libnametree.a, the libnametree.so link, CMake
+#                                  package, pkg-config file, the library's page (see
+#                                  nametree/CMakeLists.txt)
+get_target_property(RULE_TOOLS_NAMETREE_ABI nametree_shared SOVERSION)
 set(RULE_TOOLS_PACKAGE_programs rule-tools)
 set(RULE_TOOLS_PACKAGE_library libnametree${RULE_TOOLS_NAMETREE_ABI})
 set(RULE_TOOLS_PACKAGE_development libnametree-dev)
-set(RULE_TOOLS_COMPONENTS development)
-if(BUILD_SHARED_LIBS)
-  list(PREPEND RULE_TOOLS_COMPONENTS library)
-endif()
+set(RULE_TOOLS_COMPONENTS library development)
 if(RULE_TOOLS_PROGRAMS)
   list(PREPEND RULE_TOOLS_COMPONENTS programs)
   install(TARGETS rule-merge iftable-json RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}

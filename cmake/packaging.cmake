@@ -1,10 +1,11 @@
 # The Debian packages: `cpack -G DEB` in a build folder makes one package per install
 # component (see install.cmake), each under /usr with its copyright file and changelog:
 #   rule-tools_<version>_<arch>.deb       both programs and their manual pages
-#   libnametree<ABI>_<version>_<arch>.deb the shared library (BUILD_SHARED_LIBS=ON only)
+#   libnametree<ABI>_<version>_<arch>.deb the shared library
 #   libnametree-dev_<version>_<arch>.deb  the library for building against it: headers,
-#                                         static library or link to the shared one, CMake
-#                                         package, pkg-config file and manual page
+#                                         static library and link to the shared one, CMake
+#                                         package, pkg-config file and manual page; it
+#                                         depends on the shared library's package
 # The programs carry nametree's static copy, so rule-tools never needs the library package.
 set(RULE_TOOLS_MAINTAINER "rule-tools maintainers <maintainers@rule-tools.example.org>"
     CACHE STRING "Maintainer named in the Debian package")
@@ -41,14 +42,14 @@ string(CONCAT CPACK_DEBIAN_PROGRAMS_DESCRIPTION
 
 set(nametree_body
     "A tree of named nodes with text values, where repeated names among siblings\n"
-    "are numbered, and a small forgiving markup reader that builds one from a whole\n"
-    "text, a stream or pieces of any size, reporting each fault with its line and\n"
-    "column.\n")
+    "are numbered; a markup reader that builds one from XML, or from a small\n"
+    "forgiving markup, in a whole text, a stream or pieces of any size, reporting\n"
+    "each fault with its line and column; and a writer of XML.\n")
 
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME ${RULE_TOOLS_PACKAGE_library})
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
 string(CONCAT CPACK_DEBIAN_LIBRARY_DESCRIPTION
-       "name tree and forgiving markup reader for C++ (shared library)\n" ${nametree_body}
+       "name tree with XML reader and writer for C++ (shared library)\n" ${nametree_body}
        "This package holds the shared library.")
 # The shlibs control file, so that dpkg-shlibdeps finds this package for programs
 # linked against the library. A later build with the same ABI version provides the same
@@ -63,16 +64,11 @@ set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb-ldconfig-trigger.cmak
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME ${RULE_TOOLS_PACKAGE_development})
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-if(BUILD_SHARED_LIBS)
-  set(nametree_library_kind "the link to the shared library")
-else()
-  set(nametree_library_kind "the static library")
-endif()
 string(CONCAT CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
-       "name tree and forgiving markup reader for C++ (development files)\n" ${nametree_body}
-       "This package holds the headers, ${nametree_library_kind}, the CMake\n"
-       "package (find_package(NameTree)), the pkg-config file (nametree) and the manual\n"
-       "page.")
+       "name tree with XML reader and writer for C++ (development files)\n" ${nametree_body}
+       "This package holds the headers, the static library, the link to the shared\n"
+       "library, the CMake package (find_package(NameTree)), the pkg-config file\n"
+       "(nametree) and the manual page.")
 # Building against the headers needs the C and C++ standard libraries' development
 # files, of the compiler the library was built with where that is GCC; linking against
 # the shared library needs its run-time package, of this very build.
@@ -81,9 +77,7 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   string(REGEX MATCH "^[0-9]+" RULE_TOOLS_CXX_MAJOR "${CMAKE_CXX_COMPILER_VERSION}")
   set(development_depends "libc6-dev, libstdc++-${RULE_TOOLS_CXX_MAJOR}-dev | libstdc++-dev")
 endif()
-if(BUILD_SHARED_LIBS)
-  string(APPEND development_depends ", ${RULE_TOOLS_PACKAGE_library} (= ${PROJECT_VERSION})")
-endif()
+string(APPEND development_depends ", ${RULE_TOOLS_PACKAGE_library} (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${development_depends}")
 
 # The Depends of the programs and of the shared library are worked out when cpack runs,
@@ -93,10 +87,7 @@ set(RULE_TOOLS_DEB_PROGRAMS "")
 if(RULE_TOOLS_PROGRAMS)
   set(RULE_TOOLS_DEB_PROGRAMS "$<TARGET_FILE:rule-merge>;$<TARGET_FILE:iftable-json>")
 endif()
-set(RULE_TOOLS_DEB_LIBRARY "")
-if(BUILD_SHARED_LIBS)
-  set(RULE_TOOLS_DEB_LIBRARY "$<TARGET_FILE:nametree>")
-endif()
+set(RULE_TOOLS_DEB_LIBRARY "$<TARGET_FILE:nametree_shared>")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/deb-depends.cmake.in
                ${PROJECT_BINARY_DIR}/deb-depends.cmake.in @ONLY)
 file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake

@@ -1,7 +1,8 @@
 // markup-tree: prints a markup file's tree as an indented outline, two spaces a level:
 // elements by name, with their text after a colon; attributes as name="value". The file
-// is read as XML writers write it: references such as `&amp;` are decoded and a UTF-8
-// byte order mark is skipped. Given a path such as `catalog/book[2]/title`, it prints
+// is read as XML (ReaderOptions::xml): references such as `&amp;` are decoded, CDATA is
+// text, and the declaration and comments add nothing. Given a path such as
+// `catalog/book[2]/title`, it prints
 // only the node the path leads to, with what lies below it. A file the reader refuses
 // gives its fault, with line and column, and exit status 1; a path that leads nowhere
 // gives status 1 too.
@@ -69,8 +70,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   nametree::ReaderOptions options;
-  options.decode_references = true;
-  options.read_byte_order_mark = true;
+  options.xml = true;
   nametree::ParseResult result = nametree::markup_parse_stream(in, nullptr, options);
   std::fclose(in);
   if (!result.tree) {

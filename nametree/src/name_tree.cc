@@ -366,6 +366,91 @@ void node_set_attribute_mark(TreeNode& node, bool mark) {
   node.name_and_marks = (node.name_and_marks & ~kAttributeMark) | (mark ? kAttributeMark : 0);
 }
 
+namespace {
+
+// Drops the index entries of the wide parents among `top` and the nodes below it, which
+// are being removed: the indexes would otherwise keep them until the tree is released.
+void forget_wide_parents(NameTree& tree, const TreeNode* top) {
+  for (const TreeNode* node = top; node;) {
+    if (node->wide()) {
+      tree.last_children.erase(node);
+      for (const TreeNode* child = node->child; child; child = child->next()) {
+        tree.sibling_index.erase(SiblingKey{node, child->name()});
+      }
+    }
+    if (node->child) {
+      node = node->child;
+      continue;
+    }
+    while (node != top && !node->next()) node = node->parent();
+    node = node == top ? nullptr : node->next();
+  }
+}
+
+// Whether `node` is `top` or lies below it.
+bool lies_within(const TreeNode* node, const TreeNode* top) {
+  for (; node; node = node->parent()) {
+    if (node == top) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool tree_remove_node(NameTree& tree, TreeNode& node) {
+  TreeNode* const parent = node.parent();
+  if (!parent) return false;
+  if (tree.current != tree.root && lies_within(tree.current, &node)) tree.current = parent;
+  if (!tree.last_children.empty()) forget_wide_parents(tree, &node);
+
+  // One walk through the siblings finds the one before the node and numbers the holders
+  // of its name again; a name held once needs the walk only up to the node.
+  const char* const name = node.name();
+  TreeNode* before = nullptr;       // the sibling before the node
+  TreeNode* same_before = nullptr;  // the last sibling of its name before it
+  TreeNode* lone = nullptr;         // a holder of its name that stays
+  std::uint32_t holders = 0;        // those that stay
+  bool after = false;
+  for (TreeNode* child = parent->child; child; child = child->next()) {
+    if (child == &node) {
+      if (node.occurrence == 0) break;
+      after = true;
+      continue;
+    }
+    if (!after) before = child;
+    if (child->name() != name) continue;
+    ++holders;
+    lone = child;
+    if (after) {
+      --child->occurrence;
+    } else {
+      same_before = child;
+    }
+  }
+  if (holders == 1) lone->occurrence = 0;
+
+  // The node's link leads to its next sibling, or back to the parent from a last child:
+  // either is what the sibling before it now needs.
+  if (before) {
+    before->link = node.link;
+  } else {
+    parent->child = node.next();
+  }
+  if (parent->wide()) {
+    if (tree.last_children.at(parent) == &node) tree.last_children[parent] = before;
+    const auto by_name = tree.sibling_index.find(SiblingKey{parent, name});
+    if (by_name != tree.sibling_index.end() && by_name->second == &node) {
+      if (same_before) {
+        by_name->second = same_before;
+      } else {
+        tree.sibling_index.erase(by_name);
+      }
+    }
+  }
+  node.link = 0;
+  return true;
+}
+
 const TreeNode* node_parent(const TreeNode& node) {
   return node.parent();
 }
@@ -378,13 +463,25 @@ const TreeNode* node_first_child(const TreeNode& node) {
   return node.child;
 }
 
-const TreeNode* node_last_child(const TreeNode& node) {
-  const TreeNode* last = node.child;
+TreeNode* node_first_child(TreeNode& node) {
+  return node.child;
+}
+
+TreeNode* node_last_child(TreeNode& node) {
+  TreeNode* last = node.child;
   while (last && last->next()) last = last->next();
   return last;
 }
 
+const TreeNode* node_last_child(const TreeNode& node) {
+  return node_last_child(const_cast<TreeNode&>(node));
+}
+
 const TreeNode* node_next_sibling(const TreeNode& node) {
+  return node.next();
+}
+
+TreeNode* node_next_sibling(TreeNode& node) {
   return node.next();
 }
 

@@ -62,17 +62,21 @@ elf_dynamic() {
   readelf -d "$1" | sed -nE "s/.*\\($2\\) .*\\[(.*)\\]$/\\1/p"
 }
 
-# build_against <label> <prefix> <libdir> <shared: ON|OFF>: builds examples/markup-tree
-# through CMake's find_package and tests/install/data/tree_children.cc through
-# pkg-config against the nametree installed under <prefix>, runs both, and checks that
-# they are linked the way the installed library is.
+# build_against <label> <sysroot> <prefix> <libdir>: against the nametree installed under
+# <sysroot><prefix> (its pkg-config file naming <prefix>; <libdir> relative to <prefix>),
+# builds the programs of examples/markup-tree through CMake's find_package, and
+# tests/install/data/tree_children.cc through pkg-config and against the static library;
+# runs them all, and checks that the first ones are linked against the shared library and
+# the last carries the static one.
 build_against() {
-  local label=$1 prefix=$2 libdir=$3 shared=$4
+  local label=$1 sysroot=$2 prefix=$3
+  local root=$sysroot$prefix
+  local libdir=$root/$4
   local example=$source_dir/examples/markup-tree
   local build=$scratch/example-$label
 
   run_logged "$scratch/example.log" cmake -S "$example" -B "$build" \
-    -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release
+    -DCMAKE_PREFIX_PATH="$root" -DCMAKE_BUILD_TYPE=Release
   local found
   found=$(sed -n 's/^NameTree_DIR:PATH=//p' "$build/CMakeCache.txt")
   [[ "$found" == "$libdir/cmake/NameTree" ]] || fail "markup-tree ($label) found NameTree in $found"
@@ -86,34 +90,47 @@ build_against() {
   printf '<a>\n  <b></c>\n</a>\n' >"$scratch/broken.xml"
   local status=0 message
   message=$(LD_LIBRARY_PATH=$libdir "$build/markup-tree" "$scratch/broken.xml" 2>&1) || status=$?
-  [ $status = 1 ] && [[ "$message" == "$scratch/broken.xml:2:9: "* ]] ||
+  [ $status = 1 ] && [[ "$message" == "$scratch/broken.xml:2:"[0-9]*": "* ]] ||
     fail "markup-tree ($label) on a broken file: status $status, $message"
   ok "markup-tree ($label) reports a fault with its line and column"
+  local edits
+  mapfile -t edits <"$example/config.edits"
+  LD_LIBRARY_PATH=$libdir "$build/markup-edit" "$example/config.xml" "${edits[@]}" >"$scratch/edited.xml" ||
+    fail "markup-edit ($label) on config.xml"
+  cmp -s "$scratch/edited.xml" "$example/config.edited.xml" ||
+    fail "markup-edit ($label) on config.xml differs from config.edited.xml: $(head -c 400 "$scratch/edited.xml")"
+  ok "markup-edit ($label, find_package) writes config.edited.xml"
 
   local flags
-  flags=$(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs nametree) ||
+  flags=$(PKG_CONFIG_SYSROOT_DIR=$sysroot PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs nametree) ||
     fail "pkg-config ($label) knows no nametree"
   local flag folders=""
   for flag in $flags; do
     case $flag in -I* | -L*) folders+="${flag:0:2}$(realpath -m "${flag:2}") " ;; esac
   done
-  [ "$folders" = "-I$(realpath "$prefix/include") -L$(realpath "$libdir") " ] ||
-    fail "pkg-config ($label) flags do not lead to $prefix: $flags"
-  # Under the headers' own standard, which is older than the library's.
+  [ "$folders" = "-I$(realpath "$root/include") -L$(realpath "$libdir") " ] ||
+    fail "pkg-config ($label) flags do not lead to $root: $flags"
+  # Under the headers' own standard, which is older than the library's; once through
+  # pkg-config, once with the static library named.
+  local expected='@ k=v
+< s=text
+<r k="v"><s>text</s></r>'
   run_logged "$scratch/one.log" c++ -std=c++17 -Wall -Wextra -Wpedantic -Werror \
     "$source_dir/tests/install/data/tree_children.cc" $flags -o "$scratch/one-$label"
-  expect_equal "pkg-config program ($label)" "@ k=v
-< s=text" "$(LD_LIBRARY_PATH=$libdir "$scratch/one-$label" '<r k' '="v"><s>te' 'xt</s' '></r>')"
+  expect_equal "pkg-config program ($label)" "$expected" \
+    "$(LD_LIBRARY_PATH=$libdir "$scratch/one-$label" '<r k' '="v"><s>te' 'xt</s' '></r>')"
+  run_logged "$scratch/one.log" c++ -std=c++17 -Wall -Wextra -Wpedantic -Werror \
+    "$source_dir/tests/install/data/tree_children.cc" "-I$root/include" "$libdir/libnametree.a" \
+    -o "$scratch/static-$label"
+  expect_equal "static program ($label)" "$expected" \
+    "$("$scratch/static-$label" '<r k' '="v"><s>te' 'xt</s' '></r>')"
 
-  # Linked against the shared library where there is one, else carrying the static one.
   local program needed
-  for program in "$build/markup-tree" "$scratch/one-$label"; do
+  for program in "$build/markup-tree" "$build/markup-edit" "$scratch/one-$label"; do
     needed=$(elf_dynamic "$program" NEEDED | grep '^libnametree' || true)
-    if [ "$shared" = ON ]; then
-      [[ "$needed" =~ ^libnametree\.so\.[0-9]+$ ]] || fail "$program needs [$needed], not libnametree.so.N"
-    else
-      [ -z "$needed" ] || fail "$program needs $needed from a static install"
-    fi
+    [[ "$needed" =~ ^libnametree\.so\.[0-9]+$ ]] || fail "$program needs [$needed], not libnametree.so.N"
   done
-  ok "both programs ($label) are linked $([ "$shared" = ON ] && echo "against libnametree.so" || echo "statically")"
+  needed=$(elf_dynamic "$scratch/static-$label" NEEDED | grep '^libnametree' || true)
+  [ -z "$needed" ] || fail "$scratch/static-$label needs $needed, linked with libnametree.a"
+  ok "the programs ($label) are linked against libnametree.so, and one with libnametree.a statically"
 }

@@ -271,4 +271,104 @@ TEST(NameTree, ReleasesMixedShapes) {
   tree_destroy(std::move(tree));
 }
 
+// The children of a node as `name#occurrence`, for whole expectations.
+std::string numbered_children(const TreeNode& parent) {
+  std::string out;
+  for (const TreeNode& child : node_children(parent)) {
+    if (!out.empty()) out += ' ';
+    out += node_name(child);
+    out += '#' + std::to_string(node_occurrence(child));
+  }
+  return out;
+}
+
+// Removing renumbers the holders of the removed name, and a parent keeps numbering and
+// linking new children after it; wide parents (32 children or more) keep their indexes
+// right, so every row is also run with 40 other children in front.
+TEST(NameTree, RemovesANodeAndNumbersItsNameAgain) {
+  struct Case {
+    std::vector<std::string_view> names;
+    std::size_t removed;
+    std::string_view expected;  // after the removal and then adding `a` and `z`
+  };
+  const Case cases[] = {
+      {{"a", "b", "a"}, 0, "b#0 a#1 a#2 z#0"},
+      {{"a", "b", "a"}, 2, "a#1 b#0 a#2 z#0"},
+      {{"a", "b", "a", "a"}, 2, "a#1 b#0 a#2 a#3 z#0"},
+      {{"a", "b"}, 1, "a#1 a#2 z#0"},  // the last child: the new one follows the one before
+      {{"b", "z"}, 1, "b#0 a#0 z#0"},
+      {{"a"}, 0, "a#0 z#0"},  // the only child
+      {{"x", "a", "y"}, 1, "x#0 y#0 a#0 z#0"},
+  };
+  for (const bool wide : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::PrintToString(c.names) + " less " + std::to_string(c.removed) +
+                   (wide ? ", wide" : ""));
+      TreePtr tree = tree_create();
+      TreeNode& root = tree_root(*tree);
+      std::string filler;
+      for (int i = 0; wide && i < 40; ++i) {
+        ASSERT_TRUE(tree_append_child(*tree, root, "f" + std::to_string(i)));
+        filler += "f" + std::to_string(i) + "#0 ";
+      }
+      std::vector<TreeNode*> nodes;
+      for (std::string_view name : c.names) nodes.push_back(tree_append_child(*tree, root, name));
+      ASSERT_TRUE(tree_remove_node(*tree, *nodes[c.removed]));
+      ASSERT_TRUE(tree_append_child(*tree, root, "a"));
+      ASSERT_TRUE(tree_append_child(*tree, root, "z"));
+      EXPECT_EQ(numbered_children(root), filler + std::string(c.expected));
+      EXPECT_EQ(node_name(*node_last_child(root)), "z");
+      EXPECT_EQ(node_parent(*node_last_child(root)), &root);
+    }
+  }
+}
+
+TEST(NameTree, RemovesASubtreeAndMovesTheCurrentNodeOutOfIt) {
+  TreePtr tree = tree_create();
+  TreeNode& root = tree_root(*tree);
+  ASSERT_TRUE(tree_add_child(*tree, "keep"));
+  tree_set_current(*tree, root);
+  ASSERT_TRUE(tree_add_child(*tree, "drop"));
+  TreeNode& drop = tree_current(*tree);
+  for (int i = 0; i < 100; ++i) ASSERT_TRUE(tree_add_child(*tree, i % 2 ? "x" : "y"));
+  // Wide parents below the removed node leave the indexes too.
+  for (int i = 0; i < 50; ++i) ASSERT_TRUE(tree_append_child(*tree, tree_current(*tree), "w"));
+
+  EXPECT_FALSE(tree_remove_node(*tree, root));
+  ASSERT_TRUE(tree_remove_node(*tree, drop));
+  EXPECT_EQ(&tree_current(*tree), &root);
+  EXPECT_EQ(numbered_children(root), "keep#0");
+
+  // A current node elsewhere stays current.
+  TreeNode& keep = *node_first_child(root);
+  TreeNode* gone = tree_append_child(*tree, root, "gone");
+  tree_set_current(*tree, keep);
+  ASSERT_TRUE(tree_remove_node(*tree, *gone));
+  EXPECT_EQ(&tree_current(*tree), &keep);
+}
+
+// Mutable traversal edits a tree in place: values set and children removed in one loop.
+TEST(NameTree, EditsThroughMutableTraversal) {
+  TreePtr tree = tree_create();
+  TreeNode& root = tree_root(*tree);
+  for (std::string_view name : {"a", "b", "a", "c", "a"}) {
+    ASSERT_TRUE(tree_append_child(*tree, root, name));
+  }
+  for (MutableChildIterator at = node_children(root).begin(); at != MutableChildIterator{};) {
+    TreeNode& child = *at++;  // step past the child before it may go
+    // Each removal numbers the later `a`s again: the first of them is always #1, and
+    // the last, left alone, #0.
+    if (node_name(child) == "a" && node_occurrence(child) == 1) {
+      ASSERT_TRUE(tree_remove_node(*tree, child));
+    } else {
+      ASSERT_TRUE(tree_set_value(*tree, child, "kept"));
+    }
+  }
+  EXPECT_EQ(numbered_children(root), "b#0 c#0 a#0");
+  TreeNode* first = node_first_child(root);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(node_value(*node_next_sibling(*first)), "kept");
+  EXPECT_EQ(node_last_child(root), node_next_sibling(*node_next_sibling(*first)));
+}
+
 }  // namespace

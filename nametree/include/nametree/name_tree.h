@@ -8,8 +8,8 @@
 //
 // The tree owns every node and every name and value; a node, and the text views taken
 // from it, stay valid until the tree is released, except that tree_set_value ends the
-// views of the value it replaces. Releasing takes no recursion, however deep or wide the
-// tree.
+// views of the value it replaces, and tree_remove_node the nodes it removes. Releasing
+// takes no recursion, however deep or wide the tree.
 #pragma once
 
 #include <cstddef>
@@ -66,6 +66,18 @@ NAMETREE_API bool tree_set_value(NameTree& tree, TreeNode& node, std::string_vie
 // Marks `node` as made from a markup attribute, or clears the mark.
 NAMETREE_API void node_set_attribute_mark(TreeNode& node, bool mark);
 
+// Removes `node` and every node below it from the tree. The siblings that shared its name
+// are numbered again as if it had never been added: those after it move down by one, and
+// a name left to a single holder gives it occurrence 0. When the current node was `node`
+// or below it, the parent of `node` becomes current. Returns false, and changes nothing,
+// for the root, which cannot be removed. `node` must belong to `tree`.
+//
+// The removed nodes, and the views taken from them, must not be used again; their memory
+// goes back when the tree is released. Removing takes no recursion: it walks the siblings
+// of `node` and, where the current node lies elsewhere, climbs from the current node to
+// the root; a tree whose parents have grown wide also visits every removed node.
+NAMETREE_API bool tree_remove_node(NameTree& tree, TreeNode& node);
+
 // Reading a node. The parent is none only for the root; children come in insertion order.
 // Nodes hold no link back to their previous sibling, and only the last child of a parent
 // links to it: node_parent walks the siblings after the node (one step for the last
@@ -73,11 +85,15 @@ NAMETREE_API void node_set_attribute_mark(TreeNode& node, bool mark);
 // children. Every other call here takes one step. A walk through the whole tree that goes
 // to the first child, else to the next sibling, else climbs with node_parent from a last
 // child, thus takes one step per node.
+// Each comes in a const form and in a mutable one, for a tree being edited.
 NAMETREE_API const TreeNode* node_parent(const TreeNode& node);
 NAMETREE_API TreeNode* node_parent(TreeNode& node);
 NAMETREE_API const TreeNode* node_first_child(const TreeNode& node);
+NAMETREE_API TreeNode* node_first_child(TreeNode& node);
 NAMETREE_API const TreeNode* node_last_child(const TreeNode& node);
+NAMETREE_API TreeNode* node_last_child(TreeNode& node);
 NAMETREE_API const TreeNode* node_next_sibling(const TreeNode& node);
+NAMETREE_API TreeNode* node_next_sibling(TreeNode& node);
 NAMETREE_API std::string_view node_name(const TreeNode& node);
 NAMETREE_API std::optional<std::string_view> node_value(
     const TreeNode& node);                                  // none until one is set
@@ -115,47 +131,62 @@ inline TreeNode* find(TreeNode& node, std::string_view path) {
   return const_cast<TreeNode*>(find(static_cast<const TreeNode&>(node), path));
 }
 
-// The children of a node in order, for a range-for loop.
-struct ChildIterator {
+// The children of a node in order, for a range-for loop: const nodes from a const node
+// (ChildIterator), mutable ones from a mutable node (MutableChildIterator). A child may be
+// removed in the loop only after the loop has stepped past it: take its next sibling
+// first.
+template <typename Node>
+struct BasicChildIterator {
   using iterator_category = std::forward_iterator_tag;
   using value_type = TreeNode;
   using difference_type = std::ptrdiff_t;
-  using pointer = const TreeNode*;
-  using reference = const TreeNode&;
+  using pointer = Node*;
+  using reference = Node&;
 
-  const TreeNode* node = nullptr;
+  Node* node = nullptr;
 
   reference operator*() const {
     return *node;
   }
-  ChildIterator& operator++() {
+  pointer operator->() const {
+    return node;
+  }
+  BasicChildIterator& operator++() {
     node = node_next_sibling(*node);
     return *this;
   }
-  ChildIterator operator++(int) {
-    ChildIterator before = *this;
+  BasicChildIterator operator++(int) {
+    BasicChildIterator before = *this;
     ++*this;
     return before;
   }
-  bool operator==(const ChildIterator& other) const {
+  bool operator==(const BasicChildIterator& other) const {
     return node == other.node;
   }
-  bool operator!=(const ChildIterator& other) const {
+  bool operator!=(const BasicChildIterator& other) const {
     return node != other.node;
   }
 };
+using ChildIterator = BasicChildIterator<const TreeNode>;
+using MutableChildIterator = BasicChildIterator<TreeNode>;
 
-struct ChildRange {
-  const TreeNode* first = nullptr;
-  ChildIterator begin() const {
+template <typename Node>
+struct BasicChildRange {
+  Node* first = nullptr;
+  BasicChildIterator<Node> begin() const {
     return {first};
   }
-  ChildIterator end() const {
+  BasicChildIterator<Node> end() const {
     return {};
   }
 };
+using ChildRange = BasicChildRange<const TreeNode>;
+using MutableChildRange = BasicChildRange<TreeNode>;
 
 inline ChildRange node_children(const TreeNode& node) {
+  return {node_first_child(node)};
+}
+inline MutableChildRange node_children(TreeNode& node) {
   return {node_first_child(node)};
 }
 

@@ -1,9 +1,12 @@
 // A one-file program built against an installed nametree with pkg-config's flags: reads
 // its arguments as pieces of one markup text and prints the children of the top element,
-// attributes as "@ name=value", elements as "< name=text".
+// attributes as "@ name=value", elements as "< name=text"; then the top element as the
+// markup writer writes it.
 #include <nametree/markup_reader.h>
+#include <nametree/markup_writer.h>
 
 #include <cstdio>
+#include <string>
 
 int main(int, char** argv) {
   nametree::ReaderPtr reader = nametree::markup_reader_create(stderr);
@@ -20,5 +23,8 @@ int main(int, char** argv) {
                 static_cast<int>(name.size()), name.data(), static_cast<int>(value.size()),
                 value.data());
   }
+  std::string written;
+  if (!nametree::markup_write_text(written, top)) return 1;
+  std::printf("%s\n", written.c_str());
   return 0;
 }
