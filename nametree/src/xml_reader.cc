@@ -628,7 +628,9 @@ Step read_text(XmlReader& r, const char*& p, const char* end, bool at_end) {
 
 // Checks the characters of [p, end) up to `stop`, a terminator found by the caller;
 // false after a fault at the first one XML does not allow.
-bool check_characters(XmlReader& r, const char* p, const char* stop) {
+// With `cut`, `stop` is the end of the input, and a character it cuts short is left to the
+// fault of what it leaves open.
+bool check_characters(XmlReader& r, const char* p, const char* stop, bool cut = false) {
   while (p != stop) {
     const unsigned char c = static_cast<unsigned char>(*p);
     if (c >= 0x20 && c < 0x80) {
@@ -637,6 +639,7 @@ bool check_characters(XmlReader& r, const char* p, const char* stop) {
     }
     std::uint32_t code = 0;
     const int length = read_character(p, stop, code);
+    if (length < 0 && cut) return true;
     if (length <= 0) {
       fail(r, FaultKind::kBadCharacter, p, "character XML does not allow");
       return false;
@@ -659,7 +662,7 @@ Step read_comment(XmlReader& r, const char*& p, const char* end, bool at_end) {
   const char* const dashes = find(text, end, "--");
   if (dashes == end || dashes + 2 == end) {
     if (!at_end) return Step::kMore;
-    if (!check_characters(r, text, dashes)) return Step::kFault;
+    if (!check_characters(r, text, dashes, dashes == end)) return Step::kFault;
     return fail(r, FaultKind::kUnclosedComment, p, "unterminated comment");
   }
   if (!check_characters(r, text, dashes)) return Step::kFault;
@@ -678,6 +681,7 @@ Step read_instruction(XmlReader& r, const char*& p, const char* end, bool at_end
                : Step::kMore;
   }
   if (q == target) return not_well_formed(r, q, "processing instruction without a target");
+  if (!white(*q) && *q != '?') return not_well_formed(r, q, "white space expected");
   const std::string_view name(target, static_cast<std::size_t>(q - target));
   if (name.size() == 3 && (name[0] | 0x20) == 'x' && (name[1] | 0x20) == 'm' &&
       (name[2] | 0x20) == 'l') {
@@ -689,8 +693,7 @@ Step read_instruction(XmlReader& r, const char*& p, const char* end, bool at_end
   const char* close = find(q, end, "?>");
   if (close == end) {
     if (!at_end) return Step::kMore;
-    if (q != end && !white(*q) && *q != '?') return not_well_formed(r, q, "white space expected");
-    if (!check_characters(r, q, end)) return Step::kFault;
+    if (!check_characters(r, q, end, true)) return Step::kFault;
     return fail(r, FaultKind::kUnclosedInstruction, p, "unterminated processing instruction");
   }
   if (q != close && !white(*q)) return not_well_formed(r, q, "white space expected");
@@ -703,7 +706,11 @@ Step read_instruction(XmlReader& r, const char*& p, const char* end, bool at_end
 // each optional, in that order. The encoding is not followed: input is read as UTF-8.
 Step read_declaration(XmlReader& r, const char*& p, const char* end, bool at_end) {
   const char* const close = find(p, end, "?>");
-  if (close == end && !at_end) return Step::kMore;
+  if (close == end) {
+    return at_end
+               ? fail(r, FaultKind::kUnclosedInstruction, p, "unterminated processing instruction")
+               : Step::kMore;
+  }
   const char* q = p + 5;
   const auto bad = [&](const char* at) {
     return not_well_formed(r, at, "malformed XML declaration");
@@ -745,9 +752,6 @@ Step read_declaration(XmlReader& r, const char*& p, const char* end, bool at_end
     ++q;
   }
   if (next == 0) return bad(q);
-  if (close == end) {
-    return fail(r, FaultKind::kUnclosedInstruction, p, "unterminated processing instruction");
-  }
   p = close + 2;
   return Step::kDone;
 }
@@ -759,8 +763,12 @@ Step read_cdata(XmlReader& r, const char*& p, const char* end, bool at_end) {
   const char* const close = find(text, end, "]]>");
   if (close == end) {
     if (!at_end) return Step::kMore;
-    if (!check_characters(r, text, end)) return Step::kFault;
-    return fail(r, FaultKind::kUnclosedCdata, end, "unterminated CDATA section");
+    if (!check_characters(r, text, end, true)) return Step::kFault;
+    // Found where a `]` or `]]` at the end, which may begin the `]]>` that closes it,
+    // begins.
+    const char* at = end;
+    for (int i = 0; i < 2 && at != text && at[-1] == ']'; ++i) --at;
+    return fail(r, FaultKind::kUnclosedCdata, at, "unterminated CDATA section");
   }
   if (!check_characters(r, text, close)) return Step::kFault;
   end_run(r);
@@ -781,13 +789,16 @@ const char* skip_literal(const char* q, const char* end) {
 // skipped by its literals, comments and processing instructions; the declarations in it
 // are not checked, and what they declare is not used.
 Step read_doctype(XmlReader& r, const char*& p, const char* end, bool at_end) {
-  const auto cut = [&]() {
-    return at_end ? fail(r, FaultKind::kUnclosedDeclaration, p,
+  // Cut short by the end of the input, it is reported where the token it cuts begins
+  // (the declaration's own `<!DOCTYPE`, a keyword, a literal), else at the end, as a
+  // conforming reader reports it.
+  const auto cut = [&](const char* at = nullptr) {
+    return at_end ? fail(r, FaultKind::kUnclosedDeclaration, at ? at : end,
                          "unterminated document type declaration")
                   : Step::kMore;
   };
   const char* q = p + 9;
-  if (q == end) return cut();
+  if (q == end) return cut(p);
   if (!white(*q)) return not_well_formed(r, q, "white space expected");
   q = skip_white(q, end);
   const char* const name = q;
@@ -801,7 +812,7 @@ Step read_doctype(XmlReader& r, const char*& p, const char* end, bool at_end) {
   if (q != before && kNameStart[static_cast<unsigned char>(*q)]) {
     const char* const keyword = q;
     q = name_end(q, end);
-    if (q == end) return cut();
+    if (q == end) return cut(keyword);
     const std::string_view said(keyword, static_cast<std::size_t>(q - keyword));
     int literals = said == "SYSTEM" ? 1 : said == "PUBLIC" ? 2 : 0;
     if (literals == 0) return not_well_formed(r, keyword, "SYSTEM or PUBLIC expected");
@@ -812,7 +823,7 @@ Step read_doctype(XmlReader& r, const char*& p, const char* end, bool at_end) {
       if (*q != '"' && *q != '\'') return not_well_formed(r, q, "literal expected");
       const char* const literal = q;
       q = skip_literal(q, end);
-      if (q == end) return cut();
+      if (q == end) return cut(literal);
       if (!check_characters(r, literal + 1, q - 1)) return Step::kFault;
     }
     q = skip_white(q, end);
@@ -1152,10 +1163,25 @@ Step read_markup(XmlReader& r, const char*& p, const char* end, bool at_end, boo
       if (r.stage == Stage::kEpilog) {
         return fail(r, FaultKind::kTextOutsideRoot, p, "markup after the root element");
       }
-      return not_well_formed(r, after, "comment, CDATA section or declaration expected");
+      // Found at the first character that none of the openings allowed here can take.
+      std::size_t matched = 0;
+      for (std::string_view opening :
+           {std::string_view("--"),
+            in_content ? std::string_view("[CDATA[") : std::string_view("DOCTYPE")}) {
+        const std::string_view rest(
+            after, std::min<std::size_t>(static_cast<std::size_t>(end - after), opening.size()));
+        std::size_t same = 0;
+        while (same < rest.size() && rest[same] == opening[same]) ++same;
+        matched = std::max(matched, same);
+      }
+      return not_well_formed(r, after + matched, "comment, CDATA section or declaration expected");
     }
     default:
       if (r.stage == Stage::kEpilog) {
+        if (!kNameStart[static_cast<unsigned char>(p[1])] &&
+            static_cast<unsigned char>(p[1]) < 0x80) {
+          return fail(r, FaultKind::kTextOutsideRoot, p + 1, "markup after the root element");
+        }
         return fail(r, FaultKind::kSecondRoot, p, "second root element");
       }
       if (!tags_whole && !at_end && !tag_is_whole(p, end)) return Step::kMore;
