@@ -945,7 +945,7 @@ Step read_attribute_value(XmlReader& r, const char*& q, const char* end, const c
     if (c >= 0x80) {
       std::uint32_t code = 0;
       const int length = read_character(q, end, code);
-      if (length < 0) break;  // the input ends within the character
+      if (length < 0) return Step::kMore;  // the input ends within the character
       if (length == 0) return fail(r, FaultKind::kBadCharacter, q, "character XML does not allow");
       out.append(q, static_cast<std::size_t>(length));
       q += length;
