@@ -6,7 +6,9 @@
 // The same bytes give the same tree and the same fault whether they come as one text,
 // from a stream, or fed in pieces cut anywhere, with two exceptions: an empty text is no
 // document while an empty stream is a bare root, and a NUL byte in a stream drops the rest
-// of the line piece it is read in (see markup_parse_stream).
+// of the line piece it is read in (see markup_parse_stream). With the XML reading
+// (ReaderOptions::xml) a NUL byte is read as any other, and refused, and an empty stream
+// or reader gives the fault kNoRootElement.
 #pragma once
 
 #include <cstdint>
