@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "json_string.h"
 #include "text_escape.h"
 
 using nametree::TreeNode;
@@ -17,6 +18,15 @@ namespace {
 struct LevelEntry {
   std::string name;          // the last member name read at this level
   TreeNode* node = nullptr;  // the tree node made for that name
+  bool raw = false;          // with `find_raws`: that name means `raw` in JSON
+};
+
+// A `raw` member whose value is one string: the string's text between its quotes, as
+// written, and the level of the object that holds the member.
+struct RawMember {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  int level = 0;
 };
 
 struct Scanner {
@@ -158,7 +168,7 @@ bool only_blanks(std::string_view text) {
 // Keeps a `raw` member of an object at level 2 or 3 whose whole value is one string.
 void note_raw(Scanner& s) {
   if (!s.token_is_string || (s.level != 2 && s.level != 3) ||
-      s.levels[static_cast<std::size_t>(s.level)].name != "raw" || s.string_begin <= s.colon ||
+      !s.levels[static_cast<std::size_t>(s.level)].raw || s.string_begin <= s.colon ||
       !only_blanks(s.text.substr(s.colon + 1, s.string_begin - 1 - (s.colon + 1))) ||
       !only_blanks(s.text.substr(s.string_end + 1, s.cursor - (s.string_end + 1)))) {
     return;
@@ -200,7 +210,16 @@ bool scan_name(Scanner& s) {
     std::fprintf(s.err, "no enclosing object at %ld\n", offset(s.cursor));
     return false;
   }
-  s.levels[static_cast<std::size_t>(s.level)].name = s.token;
+  LevelEntry& entry = s.levels[static_cast<std::size_t>(s.level)];
+  entry.name = s.token;
+  if (s.find_raws) {
+    // The name as JSON reads it: "r\u0061w" is `raw` too.
+    std::string meant;
+    entry.raw =
+        s.token_is_string &&
+        decode_json_string(s.text.substr(s.string_begin, s.string_end - s.string_begin), meant) &&
+        meant == "raw";
+  }
   add_member_node(s, s.token);
   s.token.clear();
   s.token_is_string = false;
@@ -312,10 +331,13 @@ std::optional<ScanResult> scan_config(std::string_view document, FILE* err, bool
     return std::nullopt;
   }
   if (s.result.insertion_point) {
+    std::string decoded;
     for (const RawMember& raw : s.raws) {
+      // A string with an escape JSON does not have cannot equal a rule line's raw.
       if (raw.level == s.insertion_level + 1 && raw.begin > s.rule_array_open &&
-          raw.end < *s.result.insertion_point) {
-        s.result.rule_raws.push_back(raw);
+          raw.end < *s.result.insertion_point &&
+          decode_json_string(document.substr(raw.begin, raw.end - raw.begin), decoded)) {
+        s.result.rule_raws.push_back(decoded);
       }
     }
   }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -17,14 +18,6 @@ constexpr std::size_t kMaxNameLength = 39;      // longest member name kept on t
 constexpr std::size_t kTokenBufferSize = 8192;  // string tokens, terminator included
 constexpr std::size_t kMaxNumberLength = 50;
 
-// A `raw` member whose value is one string: the string's text between its quotes, as
-// written, and the level of the object that holds the member.
-struct RawMember {
-  std::size_t begin = 0;
-  std::size_t end = 0;
-  int level = 0;
-};
-
 struct ScanResult {
   nametree::TreePtr tree;
   // The `]` before which rule objects go: the last one at level 1, or at level 2
@@ -32,10 +25,11 @@ struct ScanResult {
   std::optional<std::size_t> insertion_point;
   // False once a member named `name` was completed at level 2.
   bool first_rule = true;
-  // Asked for with `find_raws`: the `raw` members of the objects one level inside the
-  // level of the insertion point, between the `[` that opens the rule array and the `]`
-  // at the insertion point.
-  std::vector<RawMember> rule_raws;
+  // Asked for with `find_raws`: the values of the `raw` members (however the name is
+  // spelled in JSON) whose value is one string, of the objects one level inside the level
+  // of the insertion point, between the `[` that opens the rule array and the `]` at the
+  // insertion point; decoded as decode_json_string does, and left out when it refuses.
+  std::vector<std::string> rule_raws;
 };
 
 // Scans `document`. On the first fault writes one message to `err` and returns none.

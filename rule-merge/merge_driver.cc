@@ -32,13 +32,7 @@ std::optional<Merge> start_merge(std::string_view document, FILE* err, bool new_
   Merge merge{document, std::move(*scan), std::nullopt};
   if (new_only) {
     merge.seen.emplace();
-    std::string decoded;
-    for (const RawMember& raw : merge.scan.rule_raws) {
-      // A string with an escape JSON does not have cannot equal a rule line's raw.
-      if (decode_json_string(document.substr(raw.begin, raw.end - raw.begin), decoded)) {
-        add_rule(*merge.seen, hash_raw(decoded));
-      }
-    }
+    for (const std::string& raw : merge.scan.rule_raws) add_rule(*merge.seen, hash_raw(raw));
   }
   return merge;
 }

@@ -15,6 +15,11 @@
 #include "rule_writer.h"
 
 constexpr std::size_t kMaxRuleNameLength = 999;  // longer comment names give no name
+// With --new-only, the longest raw text written (escaped) that is merged: a longer string
+// would be refused by the scanner when the merged document is read back.
+constexpr std::size_t kMaxNewOnlyRaw = 8191;
+// A file whose first block holds a zero byte or an archive's magic bytes is not text.
+constexpr std::size_t kFirstBlock = 4096;
 
 // Reads up to `size` bytes at `offset` of the file open at `fd`, as pread does.
 using ReadAt = ssize_t (*)(int fd, void* buffer, std::size_t size, off_t offset);
@@ -26,13 +31,27 @@ using ReadAt = ssize_t (*)(int fd, void* buffer, std::size_t size, off_t offset)
 bool collect_rules(std::string_view root, WalkSkip skip, RuleWriter& writer, FILE* err,
                    RuleSet* seen = nullptr);
 
+// What reading one file gave, besides its rule objects.
+struct FileRules {
+  bool whole = true;        // false when reading failed before the end
+  bool binary = false;      // not text (see is_binary): none of its lines was read for rules
+  bool long_rules = false;  // with `seen`, rule lines left out as longer than kMaxNewOnlyRaw
+};
+
+// True when `first_block` (the first kFirstBlock bytes of a file, or the whole file when
+// it is shorter) holds a zero byte, or begins with the magic bytes of gzip, bzip2, xz,
+// zstd, zip or a tar archive.
+bool is_binary(std::string_view first_block);
+
 // Writes the rule objects for the lines of the file open at `fd`, read with `read_at`,
-// and flushes the writer. Every byte is read once, in order.
+// and flushes the writer. Every byte is read once, in order. A binary file gives none.
 // A line counts once its newline or the end of the file has been read: an object is
 // written only then, for every line that fits the 256 KiB read buffer. Returns false
 // when reading fails before the end; the line being read then is not written, unless it
 // is a longer rule line already being written: its object is then closed with the
 // bytes read. Memory stays the same whatever the length of a line. A longer rule line
-// is read a second time only when its first 256 KiB are blanks, or with `seen`.
-bool collect_file_rules(int fd, RuleWriter& writer, ReadAt read_at = pread,
-                        RuleSet* seen = nullptr);
+// is read a second time only when its first 256 KiB are blanks. With `seen`, a rule line
+// whose raw text was met before, or whose written raw would be longer than
+// kMaxNewOnlyRaw, is passed over.
+FileRules collect_file_rules(int fd, RuleWriter& writer, ReadAt read_at = pread,
+                             RuleSet* seen = nullptr);

@@ -11,10 +11,15 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
-// Writes `text` to `stream`, each byte below 0x20 and 0x7f as \n, \r, \t or \xHH (two
-// lower-case hex digits), every other byte as it is.
+// Appends `text` to `message` as a one-line message shows it: each byte below 0x20 and
+// 0x7f as \n, \r, \t or \xHH (two lower-case hex digits), a backslash as \\, every other
+// byte as it is. So no two texts are shown alike, and none can break the line.
+void append_message_text(std::string& message, std::string_view text);
+
+// Writes `text` to `stream` as append_message_text shows it.
 void put_message_text(FILE* stream, std::string_view text);
 
 // The longest text a byte becomes inside a JSON string: \u00XX.
@@ -57,24 +62,81 @@ inline char* json_put_byte(char* out, char c) {
   return out + escape[7];
 }
 
-// Writes `text` as the inside of a JSON string at `out`, which has json_escape_room
-// bytes for it, and returns the position after the last byte written: '"' and '\' get
-// a backslash, bytes below 0x20 become \b, \t, \n, \f, \r or \u00XX (lower-case hex
-// digits), and every other byte is written as read.
+// The length of the UTF-8 character that begins at `p`, before `end`: 1 to 4 for a whole
+// valid one (no overlong form, surrogate or code above 0x10ffff); 0 when the bytes there
+// begin no valid character; -1 when `end` comes inside one that is valid so far.
+inline int utf8_length(const char* p, const char* end) {
+  auto lead = static_cast<unsigned char>(*p);
+  if (lead < 0x80) return 1;
+  int length = 0;
+  unsigned char low = 0x80;  // the range of the byte after the lead
+  unsigned char high = 0xbf;
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    length = 2;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    length = 3;
+    if (lead == 0xe0) low = 0xa0;   // no overlong form
+    if (lead == 0xed) high = 0x9f;  // no surrogate
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    length = 4;
+    if (lead == 0xf0) low = 0x90;   // no overlong form
+    if (lead == 0xf4) high = 0x8f;  // nothing above 0x10ffff
+  } else {
+    return 0;
+  }
+  for (int i = 1; i < length; ++i) {
+    if (p + i == end) return -1;
+    auto c = static_cast<unsigned char>(p[i]);
+    if (c < low || c > high) return 0;
+    low = 0x80;
+    high = 0xbf;
+  }
+  return length;
+}
+
+// Writes the character at `p` as the inside of a JSON string and steps past it. A byte
+// that is not part of valid UTF-8 is read as Latin-1 and written \u00XX. When `end` comes
+// inside a character that is valid so far, it is written so only with `whole`; without
+// it nothing is written and false is returned, as the rest may come with the next piece.
+inline bool json_put_char(char*& out, const char*& p, const char* end, bool whole) {
+  auto c = static_cast<unsigned char>(*p);
+  if (c < 0x80) {
+    out = json_put_byte(out, *p++);
+    return true;
+  }
+  int length = utf8_length(p, end);
+  if (length < 0 && !whole) return false;
+  if (length > 0) {
+    std::memcpy(out, p, static_cast<std::size_t>(length));
+    out += length;
+    p += length;
+    return true;
+  }
+  constexpr char kHex[] = "0123456789abcdef";
+  const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+  std::memcpy(out, escape, sizeof escape);
+  out += sizeof escape;
+  ++p;
+  return true;
+}
+
+// Writes the text from `p` to `end` as the inside of a JSON string at `out`, which has
+// json_escape_room bytes for it, moves `p` past what it wrote and returns the position
+// after the last byte written. Without `whole`, a character that `end` cuts short is left
+// for the next piece: `p` then stops at its first byte.
 // Most bytes are written as read, so where SSE2 is there the text is taken sixteen bytes
 // at a time.
-inline char* json_escape_into(char* out, std::string_view text) {
-  const char* p = text.data();
-  const char* end = p + text.size();
+inline char* json_escape_run(char* out, const char*& p, const char* end, bool whole) {
 #if defined(__SSE2__)
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i backslash = _mm_set1_epi8('\\');
-  const __m128i last_control = _mm_set1_epi8(0x1f);
+  const __m128i space = _mm_set1_epi8(0x20);
   while (end - p >= 16) {
     __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(bytes, last_control), bytes);
-    __m128i special = _mm_or_si128(
-        control, _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)));
+    // Read as signed, the bytes below 0x20 and those from 0x80 on are the ones below 0x20.
+    __m128i special =
+        _mm_or_si128(_mm_cmplt_epi8(bytes, space),
+                     _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)));
     // Sixteen bytes go out at once; those from the first special byte on are rewritten.
     // The room for six bytes per byte left covers the overshoot.
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
@@ -84,27 +146,63 @@ inline char* json_escape_into(char* out, std::string_view text) {
       out += 16;
       continue;
     }
-    // Bytes up to the first special one are in place. A lone special byte is escaped and
-    // the next sixteen bytes are taken from just after it; where they are many (a run of
-    // control bytes), the rest of the sixteen are taken one by one.
+    // Bytes up to the first special one are in place. A lone special byte, or a character
+    // of several bytes, is written and the next sixteen bytes are taken from just after
+    // it; where they are many (a run of control bytes), the rest of the sixteen are taken
+    // one character at a time.
     auto first = static_cast<unsigned>(__builtin_ctz(mask));
     out += first;
+    p += first;
     // At most two special bytes (mask with its lowest bit cleared has at most one left):
     // a test of two instructions, where a population count without the processor's own
     // instruction would be a library call.
     const unsigned rest = mask & (mask - 1);
-    if ((rest & (rest - 1)) == 0) {
-      p += first;
-      out = json_put_byte(out, *p++);
+    if ((rest & (rest - 1)) == 0 || static_cast<unsigned char>(*p) >= 0x80) {
+      if (!json_put_char(out, p, end, whole)) return out;
       continue;
     }
-    for (unsigned k = first; k < 16; ++k) out = json_put_byte(out, p[k]);
-    p += 16;
+    for (const char* stop = p + (16 - first); p < stop;) {
+      if (!json_put_char(out, p, end, whole)) return out;
+    }
   }
 #endif
-  for (; p < end; ++p) out = json_put_byte(out, *p);
+  while (p < end) {
+    if (!json_put_char(out, p, end, whole)) break;
+  }
   return out;
 }
+
+// Writes `text` as the inside of a JSON string at `out`, which has json_escape_room bytes
+// for it, and returns the position after the last byte written: '"' and '\' get a
+// backslash, bytes below 0x20 become \b, \t, \n, \f, \r or \u00XX (lower-case hex
+// digits), a byte that is not part of valid UTF-8 becomes \u00XX (the byte read as
+// Latin-1), and every other byte is written as read. So the string is UTF-8 JSON
+// whatever the text, and valid UTF-8 passes unchanged.
+inline char* json_escape_into(char* out, std::string_view text) {
+  const char* p = text.data();
+  return json_escape_run(out, p, p + text.size(), true);
+}
+
+// As json_escape_into for a piece of a longer text, except that a character the piece
+// cuts short at its end (at most three bytes) is not written: `taken` tells how many
+// bytes were, and the rest belongs in front of the next piece.
+inline char* json_escape_piece(char* out, std::string_view text, std::size_t& taken) {
+  const char* p = text.data();
+  out = json_escape_run(out, p, p + text.size(), false);
+  taken = static_cast<std::size_t>(p - text.data());
+  return out;
+}
+
+// The length of `text` written by json_escape_into.
+std::size_t json_escaped_size(std::string_view text);
+
+// The length of the longest start of `text` that is valid UTF-8 (whole characters only).
+std::size_t utf8_valid_prefix(std::string_view text);
+
+// Appends `text` to `out` as the character it stands for in JSON once written by
+// json_escape_into: valid UTF-8 as it is, each byte that is not part of it as its
+// Latin-1 character in UTF-8.
+void append_utf8_mended(std::string& out, std::string_view text);
 
 // Writes `text` to `stream` as the inside of a JSON string, by the rules of
 // json_escape_into.
