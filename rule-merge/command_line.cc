@@ -3,8 +3,6 @@
 // since no document begins with `-` and a letter, nor with `--`.
 #include "command_line.h"
 
-#include "text_escape.h"
-
 const char kHelpText[] =
     "usage: rule-merge [-n] [-o file] [--] [document]\n"
     "       rule-merge -h | --help | --version\n"
@@ -41,7 +39,8 @@ bool looks_like_option(std::string_view arg) {
 
 }  // namespace
 
-std::optional<CommandLine> read_command_line(int argc, const char* const* argv, FILE* err) {
+std::optional<CommandLine> read_command_line(int argc, const char* const* argv,
+                                             std::vector<Fault>& faults) {
   CommandLine line;
   bool options = true;
   bool have_document = false;
@@ -67,14 +66,12 @@ std::optional<CommandLine> read_command_line(int argc, const char* const* argv, 
                               : i + 1 < argc               ? std::string_view(argv[++i])
                                                            : std::string_view();
       if (file.empty()) {
-        std::fwrite(kUsageLine.data(), 1, kUsageLine.size(), err);
+        faults.push_back({FaultKind::kCommandLine, std::string(kUsageLine)});
         return std::nullopt;
       }
       line.output = file;
     } else {
-      std::fputs("unknown option ", err);
-      put_message_text(err, arg);
-      std::fputc('\n', err);
+      faults.push_back(fault_showing(FaultKind::kCommandLine, "unknown option ", arg));
       return std::nullopt;
     }
   }

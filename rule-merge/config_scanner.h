@@ -4,13 +4,13 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fault.h"
 #include "nametree/name_tree.h"
 
 constexpr int kMaxLevels = 20;                  // the top level and at most 19 nested objects
@@ -32,8 +32,11 @@ struct ScanResult {
   std::vector<std::string> rule_raws;
 };
 
-// Scans `document`. On the first fault writes one message to `err` and returns none.
-std::optional<ScanResult> scan_config(std::string_view document, FILE* err, bool find_raws = false);
+// Scans `document`. At the first fault in it (of kind kDocument, or kNoMemory when the
+// tree cannot be made) adds the fault to `faults` and returns none. A member whose node
+// cannot be added for want of memory adds "no more memory at 1:0", and the scan goes on.
+std::optional<ScanResult> scan_config(std::string_view document, std::vector<Fault>& faults,
+                                      bool find_raws = false);
 
 // True when a value stands before the `]` at `insertion_point`, so the first inserted
 // rule object needs a leading comma: the last character before it, spaces and line

@@ -363,9 +363,9 @@ FileRules collect_file_rules(int fd, RuleWriter& writer, ReadAt read_at, RuleSet
   return result;
 }
 
-bool collect_rules(std::string_view root, WalkSkip skip, RuleWriter& writer, FILE* err,
-                   RuleSet* seen) {
-  DirectoryWalkPtr walk = start_walk(root, std::move(skip), err);
+bool collect_rules(std::string_view root, WalkSkip skip, RuleWriter& writer,
+                   std::vector<Fault>& faults, RuleSet* seen) {
+  DirectoryWalkPtr walk = start_walk(root, std::move(skip), faults);
   std::string path;
   while (!std::ferror(writer.out)) {
     int fd = next_file(*walk, path);

@@ -6,11 +6,11 @@
 #include <unistd.h>
 
 #include <cstddef>
-#include <cstdio>
 #include <string_view>
 #include <vector>
 
 #include "directory_walk.h"
+#include "fault.h"
 #include "rule_set.h"
 #include "rule_writer.h"
 
@@ -25,11 +25,13 @@ constexpr std::size_t kFirstBlock = 4096;
 using ReadAt = ssize_t (*)(int fd, void* buffer, std::size_t size, off_t offset);
 
 // Walks the directory `root` and writes one rule object per rule line of every regular
-// file below it (what `skip` names aside). Entries that cannot be read are reported to
-// `err`; returns false when there was any. With `seen` (--new-only), a rule line whose
-// raw text is in the set, or was met earlier in the run, is passed over.
-bool collect_rules(std::string_view root, WalkSkip skip, RuleWriter& writer, FILE* err,
-                   RuleSet* seen = nullptr);
+// file below it (what `skip` names aside). Adds to `faults`, in order, the walk's faults
+// and, for each file, "skipped binary file <path>", "too long rule for -n in <path>" and
+// "failed to read <path>" (when reading fails before the end); returns false when there
+// was any. With `seen` (--new-only), a rule line whose raw text is in the set, or was met
+// earlier in the run, is passed over.
+bool collect_rules(std::string_view root, WalkSkip skip, RuleWriter& writer,
+                   std::vector<Fault>& faults, RuleSet* seen = nullptr);
 
 // What reading one file gave, besides its rule objects.
 struct FileRules {

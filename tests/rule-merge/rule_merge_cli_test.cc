@@ -269,8 +269,9 @@ TEST(RuleMergeCli, GigabyteLineIsMergedInLittleMemory) {
 #else
   ScratchDir dir;
   dir.write("tmp/a", "before\n");
-  // A sparse file: a line of one gigabyte that takes no room on disk.
-  dir.write("tmp/b", "alert ");
+  // A sparse file: a line of one gigabyte that takes no room on disk. Its first block is
+  // text, so the zero bytes after it do not make it a binary file.
+  dir.write("tmp/b", "alert " + std::string(4096, 'x'));
   ASSERT_EQ(truncate((dir.path + "/tmp/b").c_str(), 1000000000), 0);
   {
     std::ofstream tail(dir.path + "/tmp/b", std::ios::binary | std::ios::app);
