@@ -310,8 +310,8 @@ int next_file(DirectoryWalk& walk, std::string& path) {
   return -1;
 }
 
-void report_file_fault(DirectoryWalk& walk, std::string_view what) {
-  report(walk, what, walk.file_path);
+void report_read_failure(DirectoryWalk& walk) {
+  report(walk, "failed to read ", walk.file_path);
 }
 
 bool walk_complete(const DirectoryWalk& walk) {

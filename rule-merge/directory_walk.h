@@ -53,9 +53,8 @@ DirectoryWalkPtr start_walk(std::string_view root, WalkSkip skip, std::vector<Fa
 // sockets and devices are never opened.
 int next_file(DirectoryWalk& walk, std::string& path);
 
-// Reports the file last returned: `what`, then its path ("failed to read " when it could
-// not be read to its end).
-void report_file_fault(DirectoryWalk& walk, std::string_view what);
+// Reports that the file last returned could not be read to its end.
+void report_read_failure(DirectoryWalk& walk);
 
 // True when every entry below the root was read: nothing was reported.
 bool walk_complete(const DirectoryWalk& walk);

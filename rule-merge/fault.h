@@ -10,7 +10,8 @@
 enum class FaultKind {
   kCommandLine,  // an unknown option, or -o without its file
   kDocument,     // the document is refused, or has no rule array where one is needed
-  kEntry,        // an entry under tmp/ was not read, or not all of it was merged
+  kEntry,        // an entry under tmp/ could not be read, or not to its end
+  kSkipped,      // a file under tmp/, or a rule line, left out on purpose
   kWrite,        // the output file cannot be written
   kNoMemory,
 };

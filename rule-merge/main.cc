@@ -29,6 +29,7 @@ int exit_status(MergeOutcome outcome) {
   switch (outcome) {
     case MergeOutcome::kMerged:
       return 0;
+    case MergeOutcome::kSkipped:
     case MergeOutcome::kIncomplete:
       return 2;
     case MergeOutcome::kFailed:

@@ -43,25 +43,32 @@ std::optional<Merge> start_merge(std::string_view document, std::vector<Fault>& 
 }
 
 // Writes the document around the rule objects, placed before the `]` of the rule array.
-// Returns false when some entry under tmp/ could not be read.
-bool write_merged(Merge& merge, WalkSkip skip, FILE* out, std::vector<Fault>& faults) {
+MergeOutcome write_merged(Merge& merge, WalkSkip skip, FILE* out, std::vector<Fault>& faults) {
   std::string_view document = merge.document;
   std::size_t point = *merge.scan.insertion_point;
   // The array itself tells whether the first inserted object follows a value.
   RuleWriter writer = make_rule_writer(out, value_precedes(document, point));
   std::fwrite(document.data(), 1, point, out);
-  bool complete = collect_rules(kRuleDirectory, std::move(skip), writer, faults,
-                                merge.seen ? &*merge.seen : nullptr);
+  Collected collected = collect_rules(kRuleDirectory, std::move(skip), writer, faults,
+                                      merge.seen ? &*merge.seen : nullptr);
   std::fwrite(document.data() + point, 1, document.size() - point, out);
-  return complete;
+  switch (collected) {
+    case Collected::kWhole:
+      return MergeOutcome::kMerged;
+    case Collected::kSkipped:
+      return MergeOutcome::kSkipped;
+    case Collected::kIncomplete:
+      break;
+  }
+  return MergeOutcome::kIncomplete;
 }
 
 // Writes the document without a rule: what is under tmp/ cannot be told from the output.
-bool write_unmerged(const Merge& merge, FILE* out, std::vector<Fault>& faults) {
+MergeOutcome write_unmerged(const Merge& merge, FILE* out, std::vector<Fault>& faults) {
   std::fwrite(merge.document.data(), 1, merge.document.size(), out);
   faults.push_back(
       fault_showing(FaultKind::kEntry, "failed to read ", std::string(kRuleDirectory) + "/"));
-  return false;
+  return MergeOutcome::kIncomplete;
 }
 
 // What the walk must pass over when writing to a replacement file: the temporary file
@@ -96,14 +103,11 @@ void merge_to_stream(std::string_view document, FILE* out, bool new_only, MergeR
   int fd = fileno(out);
   std::optional<FileStatus> status;
   if (fd >= 0 && !(status = file_status(fd))) {
-    write_unmerged(*merge, out, result.faults);
-    result.outcome = MergeOutcome::kIncomplete;
+    result.outcome = write_unmerged(*merge, out, result.faults);
     return;
   }
   if (status && status->regular) skip.files.push_back(status->identity);
-  if (!write_merged(*merge, std::move(skip), out, result.faults)) {
-    result.outcome = MergeOutcome::kIncomplete;
-  }
+  result.outcome = write_merged(*merge, std::move(skip), out, result.faults);
 }
 
 void merge_to_file(std::string_view document, std::string_view path, bool new_only,
@@ -122,23 +126,23 @@ void merge_to_file(std::string_view document, std::string_view path, bool new_on
     return;
   }
   WalkSkip skip;
-  bool complete = output_skip(*file, skip)
-                      ? write_merged(*merge, std::move(skip), file->stream, faults)
-                      : write_unmerged(*merge, file->stream, faults);
+  MergeOutcome written = output_skip(*file, skip)
+                             ? write_merged(*merge, std::move(skip), file->stream, faults)
+                             : write_unmerged(*merge, file->stream, faults);
   // A failed write is the greater fault; either way the file stays as it was.
   if (!flush_replacement(*file)) {
     faults.push_back(write_fault(path));
     return;
   }
-  if (!complete) {
-    result.outcome = MergeOutcome::kIncomplete;
+  if (written == MergeOutcome::kIncomplete) {
+    result.outcome = written;
     return;
   }
   if (!commit_replacement(*file)) {
     faults.push_back(write_fault(path));
     return;
   }
-  result.outcome = MergeOutcome::kMerged;
+  result.outcome = written;
 }
 
 void no_memory(MergeResult& result) {

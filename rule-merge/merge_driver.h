@@ -12,6 +12,8 @@ constexpr std::string_view kDefaultDocument = R"({"enabled":false,"rule":[]})";
 
 enum class MergeOutcome {
   kMerged,      // the whole document, with every rule
+  kSkipped,     // the whole document, with every rule but those of binary files, or those
+                // too long for --new-only
   kIncomplete,  // the whole document, but some entries under tmp/ could not be read
   kFailed,      // the output is empty or cut short
 };
@@ -33,7 +35,8 @@ struct MergeResult {
 MergeResult merge_document(std::string_view document, FILE* out, bool new_only = false);
 
 // One whole run writing to the file at `path`, which is replaced only once the merge is
-// complete: after any other outcome it is left as it was. Here a document with no rule
-// array is a fault ("no rule array in the document"), as it would leave nothing to write.
+// complete (kMerged or kSkipped): after any other outcome it is left as it was. Here a document
+// with no rule array is a fault ("no rule array in the document"), as it would leave nothing to
+// write.
 MergeResult merge_into_file(std::string_view document, std::string_view path,
                             bool new_only = false);

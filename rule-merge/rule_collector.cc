@@ -363,17 +363,23 @@ FileRules collect_file_rules(int fd, RuleWriter& writer, ReadAt read_at, RuleSet
   return result;
 }
 
-bool collect_rules(std::string_view root, WalkSkip skip, RuleWriter& writer,
-                   std::vector<Fault>& faults, RuleSet* seen) {
+Collected collect_rules(std::string_view root, WalkSkip skip, RuleWriter& writer,
+                        std::vector<Fault>& faults, RuleSet* seen) {
   DirectoryWalkPtr walk = start_walk(root, std::move(skip), faults);
   std::string path;
+  bool skipped = false;
   while (!std::ferror(writer.out)) {
     int fd = next_file(*walk, path);
     if (fd < 0) break;
     FileRules file = collect_file_rules(fd, writer, pread, seen);
-    if (file.binary) report_file_fault(*walk, "skipped binary file ");
-    if (file.long_rules) report_file_fault(*walk, "too long rule for -n in ");
-    if (!file.whole) report_file_fault(*walk, "failed to read ");
+    if (file.binary)
+      faults.push_back(fault_showing(FaultKind::kSkipped, "skipped binary file ", path));
+    if (file.long_rules) {
+      faults.push_back(fault_showing(FaultKind::kSkipped, "too long rule for -n in ", path));
+    }
+    skipped = skipped || file.binary || file.long_rules;
+    if (!file.whole) report_read_failure(*walk);
   }
-  return walk_complete(*walk);
+  if (!walk_complete(*walk)) return Collected::kIncomplete;
+  return skipped ? Collected::kSkipped : Collected::kWhole;
 }

@@ -24,14 +24,21 @@ constexpr std::size_t kFirstBlock = 4096;
 // Reads up to `size` bytes at `offset` of the file open at `fd`, as pread does.
 using ReadAt = ssize_t (*)(int fd, void* buffer, std::size_t size, off_t offset);
 
+enum class Collected {
+  kWhole,       // every entry read, every rule line merged
+  kSkipped,     // every entry read, but binary files or (with --new-only) too long rules
+                // left out
+  kIncomplete,  // some entries could not be read, or not to their end
+};
+
 // Walks the directory `root` and writes one rule object per rule line of every regular
 // file below it (what `skip` names aside). Adds to `faults`, in order, the walk's faults
-// and, for each file, "skipped binary file <path>", "too long rule for -n in <path>" and
-// "failed to read <path>" (when reading fails before the end); returns false when there
-// was any. With `seen` (--new-only), a rule line whose raw text is in the set, or was met
-// earlier in the run, is passed over.
-bool collect_rules(std::string_view root, WalkSkip skip, RuleWriter& writer,
-                   std::vector<Fault>& faults, RuleSet* seen = nullptr);
+// and, for each file, "skipped binary file <path>" and "too long rule for -n in <path>"
+// (of kind kSkipped) and "failed to read <path>" (when reading fails before the end).
+// With `seen` (--new-only), a rule line whose raw text is in the set, or was met earlier
+// in the run, is passed over.
+Collected collect_rules(std::string_view root, WalkSkip skip, RuleWriter& writer,
+                        std::vector<Fault>& faults, RuleSet* seen = nullptr);
 
 // What reading one file gave, besides its rule objects.
 struct FileRules {

@@ -13,6 +13,7 @@
 
 #include "json_check.h"
 #include "process.h"
+#include "rule_objects.h"
 
 namespace {
 
@@ -222,12 +223,10 @@ TEST(MergeDriver, DirectoryRenamedDuringTheWalkCostsNoOtherEntry) {
   EXPECT_TRUE(result.faults.empty());
   // tmp/a is read whole through its descriptor; tmp/z is listed after the move, so it
   // now holds a and its files are read a second time.
-  auto rule = [](const std::string& raw) {
-    return R"({"name":"","enabled":false,"raw":")" + raw + R"("})";
-  };
-  EXPECT_EQ(output.written, R"({"enabled":false,"rule":[)" + rule("in a") + "," +
-                                rule("also in a") + "," + rule("b") + "," + rule("in a") + "," +
-                                rule("also in a") + "," + rule("z") + "]}");
+  EXPECT_EQ(output.written, R"({"enabled":false,"rule":[)" + rule_object("", "in a") + "," +
+                                rule_object("", "also in a") + "," + rule_object("", "b") + "," +
+                                rule_object("", "in a") + "," + rule_object("", "also in a") + "," +
+                                rule_object("", "z") + "]}");
 }
 
 }  // namespace

@@ -50,11 +50,6 @@ std::string collect(const std::string& content, bool needs_comma = false) {
   return result.out;
 }
 
-std::string rule(std::string_view name, std::string_view raw) {
-  return "{\"name\":\"" + std::string(name) + "\",\"enabled\":false,\"raw\":\"" + std::string(raw) +
-         "\"}";
-}
-
 TEST(RuleCollector, TurnsLinesIntoNamedRuleObjects) {
   struct Case {
     std::string file;
@@ -62,35 +57,36 @@ TEST(RuleCollector, TurnsLinesIntoNamedRuleObjects) {
   };
   const Case cases[] = {
       {"# ssh\nalert tcp any any -> any 22\nalert udp any any -> any 53\n",
-       rule("ssh", "alert tcp any any -> any 22") + "," + rule("", "alert udp any any -> any 53")},
+       rule_object("ssh", "alert tcp any any -> any 22") + "," +
+           rule_object("", "alert udp any any -> any 53")},
       // Leading blanks stay in raw though they are skipped to classify the line.
-      {"  drop \"x\"\n", rule("", "  drop \\\"x\\\"")},
-      {"#\t  name here\nr\n", rule("name here", "r")},
+      {"  drop \"x\"\n", rule_object("", "  drop \\\"x\\\"")},
+      {"#\t  name here\nr\n", rule_object("name here", "r")},
       // A blank line, or another rule, clears the pending name; the last comment wins.
       {"# a\n\nr1\n# b\n# c\nr2\nr3\n",
-       rule("", "r1") + "," + rule("c", "r2") + "," + rule("", "r3")},
-      {"# a\n  \t \nr\n", rule("", "r")},
-      {"   # indented comment\nr\n", rule("indented comment", "r")},
-      {"#\nr\n", rule("", "r")},
+       rule_object("", "r1") + "," + rule_object("c", "r2") + "," + rule_object("", "r3")},
+      {"# a\n  \t \nr\n", rule_object("", "r")},
+      {"   # indented comment\nr\n", rule_object("indented comment", "r")},
+      {"#\nr\n", rule_object("", "r")},
       // Exactly one final newline or space goes; a carriage return stays, escaped.
-      {"r  \n", rule("", "r  ")},
-      {"r  ", rule("", "r ")},
-      {"r ", rule("", "r")},
-      {"r", rule("", "r")},
-      {"r\r\n", rule("", "r\\r")},
-      {"# n\r\nr\r\n", rule("n\\r", "r\\r")},
-      {"\r\n", rule("", "\\r")},
+      {"r  \n", rule_object("", "r  ")},
+      {"r  ", rule_object("", "r ")},
+      {"r ", rule_object("", "r")},
+      {"r", rule_object("", "r")},
+      {"r\r\n", rule_object("", "r\\r")},
+      {"# n\r\nr\r\n", rule_object("n\\r", "r\\r")},
+      {"\r\n", rule_object("", "\\r")},
       // Backslashes are escaped before quotes.
-      {"a\\\"b\n", rule("", "a\\\\\\\"b")},
-      {"# q\"\\\nr\n", rule("q\\\"\\\\", "r")},
+      {"a\\\"b\n", rule_object("", "a\\\\\\\"b")},
+      {"# q\"\\\nr\n", rule_object("q\\\"\\\\", "r")},
       // Bytes below 0x20 become JSON escapes; a zero byte past the first block is no sign
       // of a binary file.
       {std::string(kFirstBlock, '\n') + std::string("a\x01\x08\x0c\x1f\x7f\xff", 7) +
            std::string(1, '\0') + "z\n",
-       rule("", "a\\u0001\\b\\f\\u001f\x7f\\u00ff\\u0000z")},
+       rule_object("", "a\\u0001\\b\\f\\u001f\x7f\\u00ff\\u0000z")},
       // Valid UTF-8 as it is; a byte outside it (Latin-1 text) read as Latin-1.
-      {"# caf\xe9\ncaf\xc3\xa9 caf\xe9\n", rule("caf\\u00e9", "caf\xc3\xa9 caf\\u00e9")},
-      {"\tr\tx\n", rule("", "\\tr\\tx")},
+      {"# caf\xe9\ncaf\xc3\xa9 caf\xe9\n", rule_object("caf\\u00e9", "caf\xc3\xa9 caf\\u00e9")},
+      {"\tr\tx\n", rule_object("", "\\tr\\tx")},
       {"", ""},
       {"# only a comment\n\n\n", ""},
   };
@@ -148,12 +144,12 @@ TEST(RuleCollector, ReadErrorWritesOnlyTheLinesReadWhole) {
   };
   const Case cases[] = {
       {0, 4096, ""},
-      {9, 4096, rule("one", "r1")},
+      {9, 4096, rule_object("one", "r1")},
       // A line counts once its newline is read: "r2" alone is no line.
-      {11, 4096, rule("one", "r1")},
-      {12, 4096, rule("one", "r1") + "," + rule("", "r2")},
-      {12, 1, rule("one", "r1") + "," + rule("", "r2")},
-      {file.size() - 1, 3, rule("one", "r1") + "," + rule("", "r2")},
+      {11, 4096, rule_object("one", "r1")},
+      {12, 4096, rule_object("one", "r1") + "," + rule_object("", "r2")},
+      {12, 1, rule_object("one", "r1") + "," + rule_object("", "r2")},
+      {file.size() - 1, 3, rule_object("one", "r1") + "," + rule_object("", "r2")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.end);
@@ -171,7 +167,8 @@ TEST(RuleCollector, ReadErrorInALineLongerThanTheBufferClosesItsObject) {
   flaky = {3 + (1 << 19), 1 << 16};
   Collected result = collect_with("r\n" + long_line + "\n", false, flaky_read);
   EXPECT_FALSE(result.whole);
-  EXPECT_EQ(result.out, rule("", "r") + "," + rule("", std::string((1 << 19) + 1, 'x')));
+  EXPECT_EQ(result.out,
+            rule_object("", "r") + "," + rule_object("", std::string((1 << 19) + 1, 'x')));
 }
 
 TEST(RuleCollector, FileCutShortBetweenTheTwoReadsOfALongLineStaysValidJson) {
@@ -190,10 +187,11 @@ TEST(RuleCollector, CommentNameLimitIsMeasuredEscaped) {
   fits += '"';  // 999 characters once escaped
   std::string too_long(998, 'n');
   too_long += '\\';  // 1000 characters once escaped
-  EXPECT_EQ(collect("# " + fits + "\nr\n"), rule(std::string(997, 'n') + "\\\"", "r"));
-  EXPECT_EQ(collect("# " + too_long + "\nr\n"), rule("", "r"));
-  EXPECT_EQ(collect("#" + std::string(999, 'n') + "\nr\n"), rule(std::string(999, 'n'), "r"));
-  EXPECT_EQ(collect("#" + std::string(1000, 'n') + "\nr\n"), rule("", "r"));
+  EXPECT_EQ(collect("# " + fits + "\nr\n"), rule_object(std::string(997, 'n') + "\\\"", "r"));
+  EXPECT_EQ(collect("# " + too_long + "\nr\n"), rule_object("", "r"));
+  EXPECT_EQ(collect("#" + std::string(999, 'n') + "\nr\n"),
+            rule_object(std::string(999, 'n'), "r"));
+  EXPECT_EQ(collect("#" + std::string(1000, 'n') + "\nr\n"), rule_object("", "r"));
 }
 
 TEST(RuleCollector, ReadsAndEscapesLinesOfAnyLengthWhole) {
@@ -201,7 +199,7 @@ TEST(RuleCollector, ReadsAndEscapesLinesOfAnyLengthWhole) {
   for (int i = 0; i < 60000; ++i) line += "a\"\\";
   std::string escaped;
   for (int i = 0; i < 60000; ++i) escaped += "a\\\"\\\\";
-  EXPECT_EQ(collect(line + "\n" + line), rule("", escaped) + "," + rule("", escaped));
+  EXPECT_EQ(collect(line + "\n" + line), rule_object("", escaped) + "," + rule_object("", escaped));
 }
 
 using Rules = std::vector<RuleObject>;

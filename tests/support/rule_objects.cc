@@ -4,6 +4,11 @@
 
 #include "json_check.h"
 
+std::string rule_object(std::string_view name, std::string_view raw) {
+  return "{\"name\":\"" + std::string(name) + "\",\"enabled\":false,\"raw\":\"" + std::string(raw) +
+         "\"}";
+}
+
 namespace {
 
 // The text as a JSON string written for it stands for: each byte that is not part of

@@ -8,6 +8,10 @@
 #include <utility>
 #include <vector>
 
+// A rule object as the programs write it, {"name":"<name>","enabled":false,"raw":"<raw>"},
+// with `name` and `raw` given as written (already escaped).
+std::string rule_object(std::string_view name, std::string_view raw);
+
 // A rule object's name and raw text, decoded (so in UTF-8).
 using RuleObject = std::pair<std::string, std::string>;
 
