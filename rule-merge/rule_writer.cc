@@ -71,8 +71,10 @@ std::string_view complete_pending(RuleWriter& writer, std::string_view text) {
 void begin_rule(RuleWriter& writer, std::string_view name) {
   if (writer.needs_comma) append(writer, ",");
   append(writer, kNameHead);
-  write_raw(writer, name);
-  end_text(writer);
+  if (!name.empty()) {  // most rules have none
+    write_raw(writer, name);
+    end_text(writer);
+  }
   append(writer, kRawHead);
 }
 
@@ -84,6 +86,7 @@ void write_raw(RuleWriter& writer, std::string_view text) {
     std::size_t taken = 0;
     writer.used += static_cast<std::size_t>(json_escape_piece(start, piece, taken) - start);
     text.remove_prefix(taken);
+    if (text.empty()) return;
     if (text.size() == piece.size() - taken) {
       // The text ends inside a character: the next piece may complete it.
       std::memcpy(writer.pending, text.data(), text.size());

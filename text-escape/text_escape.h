@@ -34,10 +34,16 @@ constexpr std::size_t json_escape_room(std::size_t size) {
 // The JSON kernel is defined here, inline, so that a writer that escapes many short
 // pieces (rule-merge's rule writer) pays no call for each.
 
-// For every byte, the text that stands for it inside a JSON string (at most six bytes)
-// and, in the last place, its length; a length of 0 means the byte is written as read.
+// In the length place of kJsonEscapes: a byte from 0x80 on, which may begin a character
+// of several bytes, or be none.
+inline constexpr char kNotAscii = 8;
+
+// For every byte below 0x80, the text that stands for it inside a JSON string (at most
+// six bytes) and, in the last place, its length; a length of 0 means the byte is written
+// as read.
 inline constexpr std::array<std::array<char, 8>, 256> kJsonEscapes = [] {
   std::array<std::array<char, 8>, 256> table{};
+  for (int b = 0x80; b < 0x100; ++b) table[static_cast<std::size_t>(b)][7] = kNotAscii;
   constexpr char kHex[] = "0123456789abcdef";
   for (int b = 0; b < 0x20; ++b) {
     table[static_cast<std::size_t>(b)] = {'\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 15], 0, 6};
@@ -52,6 +58,7 @@ inline constexpr std::array<std::array<char, 8>, 256> kJsonEscapes = [] {
   return table;
 }();
 
+// Writes the byte `c`, below 0x80, as the inside of a JSON string.
 inline char* json_put_byte(char* out, char c) {
   const std::array<char, 8>& escape = kJsonEscapes[static_cast<unsigned char>(c)];
   if (escape[7] == 0) {
@@ -130,12 +137,15 @@ inline char* json_escape_run(char* out, const char*& p, const char* end, bool wh
 #if defined(__SSE2__)
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i backslash = _mm_set1_epi8('\\');
-  const __m128i space = _mm_set1_epi8(0x20);
+  __m128i space = _mm_set1_epi8(0x20);
+  // Kept opaque: known as a constant, it would be compared as "not above 0x1f", an
+  // instruction more for every sixteen bytes.
+  __asm__("" : "+x"(space));
   while (end - p >= 16) {
     __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     // Read as signed, the bytes below 0x20 and those from 0x80 on are the ones below 0x20.
     __m128i special =
-        _mm_or_si128(_mm_cmplt_epi8(bytes, space),
+        _mm_or_si128(_mm_cmpgt_epi8(space, bytes),
                      _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)));
     // Sixteen bytes go out at once; those from the first special byte on are rewritten.
     // The room for six bytes per byte left covers the overshoot.
@@ -146,28 +156,44 @@ inline char* json_escape_run(char* out, const char*& p, const char* end, bool wh
       out += 16;
       continue;
     }
-    // Bytes up to the first special one are in place. A lone special byte, or a character
-    // of several bytes, is written and the next sixteen bytes are taken from just after
-    // it; where they are many (a run of control bytes), the rest of the sixteen are taken
-    // one character at a time.
+    // Bytes up to the first special one are in place. A lone special byte is escaped and
+    // the next sixteen bytes are taken from just after it; where they are many (a run of
+    // control bytes), the rest of the sixteen are taken one by one. A byte from 0x80 on
+    // begins a character of several bytes, or is none: it is taken alone.
     auto first = static_cast<unsigned>(__builtin_ctz(mask));
     out += first;
     p += first;
+    const std::array<char, 8>& escape = kJsonEscapes[static_cast<unsigned char>(*p)];
     // At most two special bytes (mask with its lowest bit cleared has at most one left):
     // a test of two instructions, where a population count without the processor's own
     // instruction would be a library call.
     const unsigned rest = mask & (mask - 1);
-    if ((rest & (rest - 1)) == 0 || static_cast<unsigned char>(*p) >= 0x80) {
+    if ((rest & (rest - 1)) == 0 && escape[7] != kNotAscii) {
+      std::memcpy(out, escape.data(), 8);  // a special byte below 0x80 has its escape
+      out += escape[7];
+      ++p;
+      continue;
+    }
+    if (escape[7] == kNotAscii || _mm_movemask_epi8(bytes) != 0) {
       if (!json_put_char(out, p, end, whole)) return out;
       continue;
     }
-    for (const char* stop = p + (16 - first); p < stop;) {
-      if (!json_put_char(out, p, end, whole)) return out;
-    }
+    p -= first;
+    for (unsigned k = first; k < 16; ++k) out = json_put_byte(out, p[k]);
+    p += 16;
   }
 #endif
   while (p < end) {
-    if (!json_put_char(out, p, end, whole)) break;
+    const std::array<char, 8>& escape = kJsonEscapes[static_cast<unsigned char>(*p)];
+    if (escape[7] == 0) {
+      *out++ = *p++;
+    } else if (escape[7] != kNotAscii) {
+      std::memcpy(out, escape.data(), 8);
+      out += escape[7];
+      ++p;
+    } else if (!json_put_char(out, p, end, whole)) {
+      break;
+    }
   }
   return out;
 }
