@@ -84,7 +84,9 @@ bool is_new(Collector& c, std::string_view line) {
     c.long_rules = true;
     return false;
   }
-  if (utf8_valid_prefix(line) == line.size()) return add_rule(*c.seen, hash_raw(line));
+  bool ascii = true;
+  RawHash hash = hash_raw(line, ascii);
+  if (ascii || utf8_valid_prefix(line) == line.size()) return add_rule(*c.seen, hash);
   std::string meant;
   append_utf8_mended(meant, line);
   return add_rule(*c.seen, hash_raw(meant));

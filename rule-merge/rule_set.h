@@ -13,9 +13,11 @@ struct RawHash {
 };
 
 RawHash hash_raw(std::string_view text);
+// The same, telling besides whether every byte of `text` is below 0x80.
+RawHash hash_raw(std::string_view text, bool& ascii);
 
-// An open-addressing table of hashes that doubles when more than three quarters full:
-// 21 to 43 bytes a rule, and 64 while it doubles (the old table and the new).
+// An open-addressing table of hashes that doubles when more than half full: 32 to 64
+// bytes a rule, and up to 96 for the moment it doubles (the old table and the new).
 struct RuleSet {
   std::vector<RawHash> slots;
   std::size_t count = 0;
