@@ -16,13 +16,19 @@ const char kHelpText[] =
     "  -o, --output file  write to file instead of standard output; file is replaced\n"
     "                     only by a complete merge and left as it was otherwise\n"
     "  -n, --new-only     insert no rule line whose raw text is already the raw of an\n"
-    "                     object in the rule array, or was met earlier in the run\n"
+    "                     object in the rule array, or was met earlier in the run, nor\n"
+    "                     one longer than 8191 bytes written (\"too long rule for -n\")\n"
     "  --                 the next argument is the document, even if it starts with -\n"
+    "\n"
+    "A file under tmp/ that is not text (a zero byte in its first 4096 bytes, or the\n"
+    "magic bytes of gzip, bzip2, xz, zstd, zip or tar) is skipped: \"skipped binary\n"
+    "file\", and the rest is merged. Bytes outside valid UTF-8 are written \\u00XX.\n"
     "\n"
     "Exit status: 0 when the document was written (or, without -o, has no rule array);\n"
     "1 when the document is refused or has no rule array for -o, on an unknown option,\n"
     "or when memory runs out or the output cannot be written; 2 when the document was\n"
-    "merged, but some entries under tmp/ could not be read.\n";
+    "merged, but some entries under tmp/ could not be read (the -o file is then left as\n"
+    "it was), or binary files or rules too long for -n were skipped (it is written).\n";
 
 namespace {
 
