@@ -1,17 +1,29 @@
 // The command line: options in order, the usage text.
 #include "command_line.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 
+#include "oid_forms.h"
 #include "text_escape.h"
 
 namespace {
 
-// Writes "<what> <argument>\n", the argument escaped so that the message stays one line.
-void refuse(FILE* err, const char* what, std::string_view argument) {
-  std::fprintf(err, "%s ", what);
-  put_message_text(err, argument);
-  std::fputc('\n', err);
+// "<what> <argument>\n", the argument escaped so that the message stays one line.
+Fault refusal(FaultKind kind, const char* what, std::string_view argument) {
+  Fault fault{kind, std::string(what) + " "};
+  char* text = nullptr;
+  std::size_t size = 0;
+  if (FILE* stream = open_memstream(&text, &size)) {
+    put_message_text(stream, argument);
+    std::fclose(stream);
+    fault.message.append(text, size);
+  }
+  std::free(text);
+  fault.message += '\n';
+  return fault;
 }
 
 bool is_digit(char c) {
@@ -31,27 +43,34 @@ std::optional<std::size_t> row_limit(std::string_view text) {
   return rows;
 }
 
-// A prefix written in snmpwalk's -On form (.1.3.6.1...) in the iso. form the lines are
-// compared in: "iso" is the name of the first component, 1.
+// A prefix written in snmpwalk's -On form (.1.3.6.1...) or with a name in the iso. form
+// the lines are compared in: "iso" is the name of the first component, 1.
 std::string iso_form(std::string_view prefix) {
   if (prefix == ".1" || prefix.starts_with(".1.")) return "iso" + std::string(prefix.substr(2));
+  if (named_form(prefix)) {
+    if (std::optional<ObjectName> name = read_object_name(prefix)) {
+      return std::string(name->oid) + std::string(prefix.substr(name->length));
+    }
+  }
   return std::string(prefix);
 }
 
 }  // namespace
 
-const char kUsage[] =
+const char kHelpText[] =
     "usage: iftable-json [-x] [-d <prefix>] [-p <prefix>] [-m <rows>]\n"
-    "Reads a walk of the interface table (snmpwalk output, OIDs as iso.3.6.1... or\n"
-    ".1.3.6.1...) from standard input and writes a JSON report of the interfaces whose\n"
-    "description begins with \"en\" to standard output.\n"
+    "Reads a walk of the interface table (snmpwalk output, OIDs as iso.3.6.1...,\n"
+    ".1.3.6.1... or names such as IF-MIB::ifDescr.2) from standard input and writes\n"
+    "a JSON report of the interfaces whose description begins with \"en\" to\n"
+    "standard output.\n"
     "  -x, --ifx              read and report the interface extension table too\n"
     "                         (ifXTable: ifName, the 64-bit counters, ifAlias...)\n"
     "  -d, --descr-prefix <prefix>\n"
     "                         report the interfaces whose description begins with\n"
     "                         <prefix> (default en; '' reports every interface with one)\n"
     "  -p <prefix>            read only lines whose OID begins with <prefix>\n"
-    "                         (default iso.3.6.1.2.1.2.2; .1.3.6.1.2.1.2.2 is the same)\n"
+    "                         (default iso.3.6.1.2.1.2.2, also written\n"
+    "                         .1.3.6.1.2.1.2.2 or ifTable)\n"
     "  -m, --max-rows <rows>  keep up to <rows> interfaces, 1 to 1000000 (default 16);\n"
     "                         one more ends the run with \"Too many rows\"\n"
     "  -h, --help             show this text\n"
@@ -60,8 +79,8 @@ const char kUsage[] =
     "interfaces, no more memory, a read or write error), 255 for an unknown argument\n"
     "or a bad row limit.\n";
 
-std::optional<Arguments> parse_arguments(int argc, const char* const* argv, FILE* err) {
-  Arguments arguments;
+std::optional<CommandLine> read_command_line(int argc, const char* const* argv, Fault& fault) {
+  CommandLine arguments;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "-p" && i + 1 < argc) {
@@ -73,7 +92,7 @@ std::optional<Arguments> parse_arguments(int argc, const char* const* argv, FILE
     } else if ((arg == "-m" || arg == "--max-rows") && i + 1 < argc) {
       std::optional<std::size_t> rows = row_limit(argv[++i]);
       if (!rows) {
-        refuse(err, "bad row limit", argv[i]);
+        fault = refusal(FaultKind::kBadRowLimit, "bad row limit", argv[i]);
         return std::nullopt;
       }
       arguments.options.max_rows = *rows;
@@ -84,7 +103,7 @@ std::optional<Arguments> parse_arguments(int argc, const char* const* argv, FILE
       arguments.action = Action::kVersion;
       return arguments;
     } else {
-      refuse(err, "unknown", argv[i]);
+      fault = refusal(FaultKind::kUnknownArgument, "unknown", argv[i]);
       return std::nullopt;
     }
   }

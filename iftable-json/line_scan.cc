@@ -53,6 +53,7 @@ void keep_tail(LineScanner& s, std::string_view bytes) {
 void header_found(LineScanner& s, std::uint64_t colon, std::string_view before) {
   s.colon = colon;
   s.string_value = before.ends_with("= STRING");
+  s.integer_value = before.ends_with("= INTEGER");
   s.hex_value = before.ends_with("= Hex-STRING");
   s.stage = s.string_value ? LineScanner::Stage::kValueFirst : LineScanner::Stage::kDone;
 }
@@ -131,13 +132,43 @@ void find_quotes(LineScanner& s, std::string_view text, std::uint64_t base) {
   }
 }
 
+// Follows the line's start up to its first blank and the two bytes after it.
+void follow_look(LineScanner& s, std::string_view bytes, std::uint64_t base) {
+  using Look = LineScanner::Look;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    char c = bytes[i];
+    switch (s.look) {
+      case Look::kBlank:
+        if (c == ' ') {
+          s.look = Look::kEquals;
+        } else if (base + i + 1 >= kWalkLookWindow) {
+          s.look = Look::kPart;
+        }
+        break;
+      case Look::kEquals:
+        s.look = c == '=' ? Look::kSpace : Look::kPart;
+        break;
+      case Look::kSpace:
+        s.look = c == ' ' ? Look::kWalk : Look::kPart;
+        break;
+      case Look::kWalk:
+      case Look::kPart:
+        return;
+    }
+  }
+}
+
 }  // namespace
 
 LineScanner scan_start(OpenValue before) {
   LineScanner s;
   s.before = before;
   s.hex_part = before == OpenValue::kHex;
-  if (before == OpenValue::kString) s.stage = LineScanner::Stage::kValue;
+  if (before == OpenValue::kString) {
+    s.stage = LineScanner::Stage::kValue;
+    s.track_quotes = true;
+  }
+  if (before == OpenValue::kBareString) s.look = LineScanner::Look::kBlank;
   return s;
 }
 
@@ -148,6 +179,9 @@ void scan_feed(LineScanner& s, std::string_view bytes) {
   s.second_last = bytes.size() >= 2 ? bytes[bytes.size() - 2] : s.last;
   s.last = bytes.back();
   if (s.hex_part) check_hex_part(s, bytes, base);
+  if (s.look != LineScanner::Look::kWalk && s.look != LineScanner::Look::kPart) {
+    follow_look(s, bytes, base);
+  }
 
   std::size_t i = 0;
   if (s.stage == LineScanner::Stage::kHeader) {
@@ -157,12 +191,15 @@ void scan_feed(LineScanner& s, std::string_view bytes) {
   if (s.stage == LineScanner::Stage::kValueFirst) {
     if (bytes[i] == '"') {
       s.quoted = true;
+      s.track_quotes = true;
       ++i;
     }
     s.text_begin = base + i;
     s.stage = LineScanner::Stage::kValue;
   }
-  if (s.stage == LineScanner::Stage::kValue) find_quotes(s, bytes.substr(i), base + i);
+  if (s.stage == LineScanner::Stage::kValue && s.track_quotes) {
+    find_quotes(s, bytes.substr(i), base + i);
+  }
 }
 
 LineShape scan_finish(const LineScanner& s) {
@@ -182,6 +219,12 @@ LineShape scan_finish(const LineScanner& s) {
     shape.next = closed ? OpenValue::kNone : OpenValue::kString;
     return shape;
   }
+  if (s.before == OpenValue::kBareString && s.look != LineScanner::Look::kWalk) {
+    shape.kind = LineKind::kBarePart;
+    shape.value_end = line_end;
+    shape.next = OpenValue::kBareString;
+    return shape;
+  }
   bool hex_part = s.hex_part && s.hex_digits != 1 && (s.hex_seen_pair || s.hex_digits == 2) &&
                   (!s.hex_seen_cr || s.last == '\n');
   if (hex_part) {
@@ -195,16 +238,17 @@ LineShape scan_finish(const LineScanner& s) {
   shape.colon = s.colon;
   shape.value_begin = s.colon + 2;
   shape.value_end = line_end;
+  shape.integer_value = s.integer_value;
   if (s.string_value) {
-    shape.string_value = true;
-    if (s.stage == LineScanner::Stage::kValue) {
-      shape.value_begin = s.text_begin;
-      if (s.quoted && !closed) {
-        shape.value_end = open_end;
-        shape.next = OpenValue::kString;
-      } else {
-        shape.value_end = closed && s.only_blanks_after_quote ? s.last_quote : line_end;
-      }
+    shape.string_value = s.quoted;
+    if (s.stage == LineScanner::Stage::kValue) shape.value_begin = s.text_begin;
+    if (!s.quoted) {
+      shape.next = OpenValue::kBareString;
+    } else if (!closed) {
+      shape.value_end = open_end;
+      shape.next = OpenValue::kString;
+    } else if (s.only_blanks_after_quote) {
+      shape.value_end = s.last_quote;
     }
   } else if (s.hex_value) {
     shape.next = OpenValue::kHex;
@@ -229,10 +273,9 @@ OpenValue walk_line_next(std::string_view line) {
   }
   std::string_view header = line.substr(0, colon);
   if (header.ends_with("= Hex-STRING")) return OpenValue::kHex;
+  if (!header.ends_with("= STRING")) return OpenValue::kNone;
   std::size_t text = colon + 3;  // past the opening quote
-  if (!header.ends_with("= STRING") || text > line.size() || line[text - 1] != '"') {
-    return OpenValue::kNone;
-  }
+  if (text > line.size() || line[text - 1] != '"') return OpenValue::kBareString;
   // The STRING goes on unless a quote after an even run of backslashes closes it.
   for (std::size_t from = text; from < line.size();) {
     const void* found = std::memchr(line.data() + from, '"', line.size() - from);
@@ -244,4 +287,22 @@ OpenValue walk_line_next(std::string_view line) {
     from = quote + 1;
   }
   return OpenValue::kString;
+}
+
+std::string_view enumeration_number(std::string_view value) {
+  std::size_t open = value.find('(');
+  if (open == 0 || open == std::string_view::npos || !value.ends_with(')')) return value;
+  auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  if (!letter(value[0])) return value;
+  for (char c : value.substr(0, open)) {
+    if (!letter(c) && !digit(c) && c != '-') return value;
+  }
+  std::string_view number = value.substr(open + 1, value.size() - open - 2);
+  std::string_view digits = number.starts_with('-') ? number.substr(1) : number;
+  if (digits.empty()) return value;
+  for (char c : digits) {
+    if (!digit(c)) return value;
+  }
+  return number;
 }

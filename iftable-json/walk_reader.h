@@ -1,6 +1,7 @@
 // Reads a walk of the interface table, and of the interface extension table if asked
-// (snmpwalk text with OIDs in the iso.3.6.1... or the .1.3.6.1... form), into row slots
-// and cells: which interfaces the walk names, and the values of the columns kept.
+// (snmpwalk text with OIDs in the iso.3.6.1... or the .1.3.6.1... form, or with the names
+// of the MIB modules), into row slots and cells: which interfaces the walk names, and the
+// values of the columns kept.
 #pragma once
 
 #include <array>
@@ -14,71 +15,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "fault.h"
+#include "if_mib_columns.h"
 #include "line_scan.h"
 
-struct ColumnEntry {
-  std::string_view oid;
-  std::string_view name;  // the IF-MIB object name, as the standard spells it
-  // Only the sign counts: 0 for the table itself (no row number); positive for the
-  // row container, whose row number is the depth-th component after its OID;
-  // negative for a column, whose row number is the component right after its OID.
-  std::int32_t depth;
-};
-
-// ifLastChange (.9) and ifSpecific (.22) are left out: their lines still claim a
-// row slot through ifEntry, but their values are never kept. The interface extension
-// table (ifXTable) follows from kFirstIfxEntry on: its rows are the same interfaces.
-inline constexpr std::array<ColumnEntry, 42> column_table = {{
-    {"iso.3.6.1.2.1.2.2", "ifTable", 0},
-    {"iso.3.6.1.2.1.2.2.1", "ifEntry", 2},
-    {"iso.3.6.1.2.1.2.2.1.1", "ifIndex", -1},
-    {"iso.3.6.1.2.1.2.2.1.2", "ifDescr", -1},
-    {"iso.3.6.1.2.1.2.2.1.3", "ifType", -1},
-    {"iso.3.6.1.2.1.2.2.1.4", "ifMtu", -1},
-    {"iso.3.6.1.2.1.2.2.1.5", "ifSpeed", -1},
-    {"iso.3.6.1.2.1.2.2.1.6", "ifPhysAddress", -1},
-    {"iso.3.6.1.2.1.2.2.1.7", "ifAdminStatus", -1},
-    {"iso.3.6.1.2.1.2.2.1.8", "ifOperStatus", -1},
-    {"iso.3.6.1.2.1.2.2.1.10", "ifInOctets", -1},
-    {"iso.3.6.1.2.1.2.2.1.11", "ifInUcastPkts", -1},
-    {"iso.3.6.1.2.1.2.2.1.12", "ifInNUcastPkts", -1},
-    {"iso.3.6.1.2.1.2.2.1.13", "ifInDiscards", -1},
-    {"iso.3.6.1.2.1.2.2.1.14", "ifInErrors", -1},
-    {"iso.3.6.1.2.1.2.2.1.15", "ifInUnknownProtos", -1},
-    {"iso.3.6.1.2.1.2.2.1.16", "ifOutOctets", -1},
-    {"iso.3.6.1.2.1.2.2.1.17", "ifOutUcastPkts", -1},
-    {"iso.3.6.1.2.1.2.2.1.18", "ifOutNUcastPkts", -1},
-    {"iso.3.6.1.2.1.2.2.1.19", "ifOutDiscards", -1},
-    {"iso.3.6.1.2.1.2.2.1.20", "ifOutErrors", -1},
-    {"iso.3.6.1.2.1.2.2.1.21", "ifOutQLen", -1},
-    {"iso.3.6.1.2.1.31.1.1.1", "ifXEntry", 2},
-    {"iso.3.6.1.2.1.31.1.1.1.1", "ifName", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.2", "ifInMulticastPkts", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.3", "ifInBroadcastPkts", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.4", "ifOutMulticastPkts", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.5", "ifOutBroadcastPkts", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.6", "ifHCInOctets", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.7", "ifHCInUcastPkts", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.8", "ifHCInMulticastPkts", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.9", "ifHCInBroadcastPkts", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.10", "ifHCOutOctets", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.11", "ifHCOutUcastPkts", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.12", "ifHCOutMulticastPkts", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.13", "ifHCOutBroadcastPkts", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.14", "ifLinkUpDownTrapEnable", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.15", "ifHighSpeed", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.16", "ifPromiscuousMode", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.17", "ifConnectorPresent", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.18", "ifAlias", -1},
-    {"iso.3.6.1.2.1.31.1.1.1.19", "ifCounterDiscontinuityTime", -1},
-}};
-
-inline constexpr int kDescrColumn = 3;        // ifDescr decides which rows are written
-inline constexpr int kFirstReportColumn = 2;  // the report starts at ifIndex
-inline constexpr int kFirstIfxEntry = 22;     // ifXEntry and its columns
-static_assert(column_table[kFirstIfxEntry].name == "ifXEntry");
-// The longest OID of the table: a line whose first bytes are longer names its column.
-inline constexpr std::size_t kLongestOid = 25;
 inline constexpr std::size_t kDefaultMaxRows = 16;       // interfaces kept unless -m says otherwise
 inline constexpr std::size_t kLargestMaxRows = 1000000;  // the most -m accepts
 
@@ -92,11 +32,11 @@ struct RowSlots {
 };
 
 // The values of one row by column index of `column_table`, none where the walk gave none.
-// A STRING value keeps the \" and \\ that snmpwalk writes in it, and is written so; in
-// any other value every '"' and '\' is written escaped.
+// A quoted STRING value keeps the \" and \\ that snmpwalk writes in it, and is written
+// so; in any other value every '"' and '\' is written escaped.
 struct RowCells {
   std::array<std::optional<std::string>, column_table.size()> value;
-  std::uint64_t string_values = 0;  // bit k set: the value in column k is a STRING
+  std::uint64_t string_values = 0;  // bit k set: the value in column k is a quoted STRING
 };
 static_assert(column_table.size() <= 64);
 
@@ -115,6 +55,9 @@ struct WalkState {
   RowSlots slots;
   CellMatrix cells;
   OpenCell open;
+  bool seen_text = false;   // the input held a byte other than white space
+  bool read_table = false;  // a line of the tables read named one of their entries
+  std::string iso_head;     // the start of the last named line, in the iso. form
 };
 
 // The value of cell [column][slot], or none.
@@ -151,18 +94,19 @@ inline bool in_scope(std::string_view line, const WalkScope& scope) {
 }
 
 // Takes one line of the walk (with its line ending, if it has one) into `state`: a line
-// of the walk, or a further line of the value that the line before left open.
-// Returns false after writing "Too many rows\n" or "No more memory\n" to `err`.
-bool take_line(std::string_view line, const WalkScope& scope, WalkState& state, FILE* err);
+// of the walk, or a further line of the value that the line before left open. A line
+// whose object is written with names is read as the same line in the iso. form.
+// Returns "Too many rows\n" or "No more memory\n", or none.
+std::optional<Fault> take_line(std::string_view line, const WalkScope& scope, WalkState& state);
 
 // Large reads keep the cost per line low.
 inline constexpr std::size_t kReadBuffer = std::size_t{1} << 18;
 
 // Reads the walk from `in` to its end, line by line. A line that is kept (one of a
-// column kept, or a further line of a value kept, or one that may be such a line) is
-// held whole in a buffer that starts at `buffer_size` bytes and doubles as needed; a
-// longer line that is not kept is looked at piece by piece as it is read and never held
-// whole. Returns false after writing one message to `err` ("No more memory\n", "Too
-// many rows\n" or "read error\n").
-bool read_walk(FILE* in, const WalkScope& scope, WalkState& state, FILE* err,
-               std::size_t buffer_size = kReadBuffer);
+// column kept with a row, or a further line of a value kept, or one that may be such a
+// line) is held whole in a buffer that starts at `buffer_size` bytes and doubles as
+// needed; a longer line that is not kept is looked at piece by piece as it is read and
+// never held whole. Returns the fault that ended the reading ("No more memory\n", "Too
+// many rows\n" or "read error\n"), or none.
+std::optional<Fault> read_walk(FILE* in, const WalkScope& scope, WalkState& state,
+                               std::size_t buffer_size = kReadBuffer);

@@ -39,9 +39,10 @@ ProcessResult run(const std::vector<std::string>& args, const std::string& input
 }
 
 // Checks a whole report: the fixed part exactly, then the timestamp's shape.
-void expect_report(const ProcessResult& result, const std::string& head) {
+void expect_report(const ProcessResult& result, const std::string& head,
+                   const std::string& err = "") {
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.err, err);
   ASSERT_GE(result.out.size(), head.size());
   EXPECT_EQ(result.out.substr(0, head.size()), head);
   EXPECT_TRUE(is_timestamp_tail(std::string_view(result.out).substr(head.size())))
@@ -94,6 +95,77 @@ TEST(IftableJsonCli, RecordedWalkOfBothTables) {
     ProcessResult result = run({"--ifx", "-d", ""}, *walk);
     expect_report(result, head);
     EXPECT_TRUE(json_valid(result.out));
+  }
+}
+
+// Recorded from net-snmp's agent (interfaces lo, ifb0, ifb1 and eth0): both tables walked
+// with the IETF MIB modules loaded, in each form snmpwalk prints then. Every form gives the
+// report of the numeric walk, but for ifPhysAddress, which IF-MIB's hint prints as
+// 2:fc:0:0:0:1; the forms without a type or with the index in brackets are not read, and
+// say so.
+TEST(IftableJsonCli, RecordedWalkInEveryForm) {
+  auto without_address = [](std::string report) {
+    std::size_t from = report.find("\"camel_if_phys_address\":[");
+    std::size_t to = report.find("],", from);
+    if (from != std::string::npos && to != std::string::npos) report.erase(from, to - from);
+    return report;
+  };
+  ProcessResult numeric =
+      run({"--ifx", "-d", ""}, read_file(kData + "/snmpwalk-forms-numeric.txt"));
+  ASSERT_EQ(numeric.status, 0);
+  ASSERT_NE(numeric.out.find("\"inner_camel_if_name\":\"eth0\""), std::string::npos);
+  for (const char* form : {"if-mib", "os", "of", "oe", "on", "smi", "rfc1213"}) {
+    SCOPED_TRACE(form);
+    std::string walk = read_file(kData + "/snmpwalk-forms-" + form + ".txt");
+    ASSERT_FALSE(walk.empty());
+    ProcessResult result = run({"--ifx", "-d", ""}, walk);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(json_valid(result.out));
+    EXPECT_EQ(without_address(result.out), without_address(numeric.out));
+  }
+  for (const char* form : {"oq", "ox"}) {
+    SCOPED_TRACE(form);
+    ProcessResult result =
+        run({"--ifx", "-d", ""}, read_file(kData + "/snmpwalk-forms-" + form + ".txt"));
+    expect_report(result, report_head({}, true), "no interface table line in the walk\n");
+  }
+}
+
+// Recorded from the agent holding, as ifDescr of lo, en "q" \, a line feed and "next é",
+// and as its ifAlias, "up", a line feed and a text that looks like a walk line. With
+// IF-MIB loaded snmpwalk writes both without quotes and the line feed raw: the first reads
+// whole, the second cannot be told from two lines and names a fifth interface. Without
+// the modules the first is a Hex-STRING and the second is quoted: both read whole.
+TEST(IftableJsonCli, RecordedValuesOverLinesWithAndWithoutTheModules) {
+  struct Case {
+    std::string walk;
+    std::string descr;  // of the first interface
+    std::string alias;
+    std::string fifth;  // the description of a fifth interface, if the walk names one
+  } cases[] = {
+      {"snmpwalk-lines-if-mib.txt", "en \\\"q\\\" \\\\\\nnext \xC3\xA9", "up",
+       ",{\"inner_index\":5,"
+       "\"inner_camel_if_descr\":\"en-x\"}"},
+      {"snmpwalk-lines-numeric.txt", "65 6E 20 22 71 22 20 5C 0A 6E 65 78 74 20 C3 A9 ",
+       "up\\nIF-MIB::ifDescr.9 = STRING: en-x", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.walk);
+    ProcessResult result = run({"--ifx", "-d", ""}, read_file(kData + "/" + c.walk));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(json_valid(result.out));
+    EXPECT_NE(result.out.find("\"camel_if_descr\":[{\"inner_index\":1,\"inner_camel_if_descr\":\"" +
+                              c.descr + "\"},"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("\"camel_if_alias\":[{\"inner_index\":1,\"inner_camel_if_alias\":\"" +
+                              c.alias + "\"},"),
+              std::string::npos);
+    EXPECT_NE(
+        result.out.find("{\"inner_index\":4,\"inner_camel_if_descr\":\"eth0\"}" + c.fifth + "],"),
+        std::string::npos);
   }
 }
 
@@ -154,7 +226,7 @@ TEST(IftableJsonCli, RefusesUnknownArgumentsBeforeReading) {
 }
 
 TEST(IftableJsonCli, HelpAndVersion) {
-  const std::string usage = kUsage;
+  const std::string usage = kHelpText;
   struct Case {
     std::vector<std::string> args;
     std::string out;
@@ -336,6 +408,12 @@ TEST(IftableJsonCli, LongLinesNotKeptTakeNoMemory) {
       {"iso.3.6.1.2.1.1.1.0 = STRING: \"first line\n", "\" \n", 1},  // over two lines
       {"", "\n", 1},                                                 // without a colon
       {"iso.3.6.1.2.1.2.2.1.9.7 = Timeticks: (", ") 0:00:00.07\n", 2},
+      {"IF-MIB::ifLastChange.7 = Timeticks: (", ") 0:00:00.07\n", 2},
+      // A kept column's line whose index is 0 or missing counts for nothing, in any form.
+      {"iso.3.6.1.2.1.2.2.1.2.0 = STRING: \"", "\"\n", 1},
+      {"iso.3.6.1.2.1.2.2.1.2 = STRING: \"", "\"\n", 1},
+      {"IF-MIB::ifDescr.0 = STRING: ", "\n", 1},
+      {"IF-MIB::ifAlias = STRING: ", "\n", 1, true},
       {"iso.3.6.1.2.1.2.2.1.22.7 = OID: iso.", "\n", 2},
       {"iso.3.6.1.2.1.2.2.1.99.7 = STRING: \"", "\"\n", 2},
       {".1.3.6.1.2.1.2.2.1.9.7 = STRING: \"", "\"\n", 2},

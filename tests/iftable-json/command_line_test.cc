@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "file_text.h"
-
 namespace {
 
 struct ArgumentCase {
@@ -21,7 +19,7 @@ struct ArgumentCase {
   std::string descr_prefix = "en";
 };
 
-TEST(ParseArguments, TakesArgumentsInOrder) {
+TEST(CommandLine, TakesArgumentsInOrder) {
   const ArgumentCase cases[] = {
       {{}, Action::kConvert, "iso.3.6.1.2.1.2.2", ""},
       {{"-p", "iso.3"}, Action::kConvert, "iso.3", ""},
@@ -47,6 +45,13 @@ TEST(ParseArguments, TakesArgumentsInOrder) {
       {{"-p", ".1.3"}, Action::kConvert, "iso.3", ""},
       {{"-p", ".13.6"}, Action::kConvert, ".13.6", ""},
       {{"-p", "1.3.6"}, Action::kConvert, "1.3.6", ""},
+      // Names as snmpwalk prints them with the MIB modules loaded.
+      {{"-p", "ifDescr"}, Action::kConvert, "iso.3.6.1.2.1.2.2.1.2", ""},
+      {{"-p", "IF-MIB::ifDescr.4"}, Action::kConvert, "iso.3.6.1.2.1.2.2.1.2.4", ""},
+      {{"-p", "ifXTable"}, Action::kConvert, "iso.3.6.1.2.1.31.1.1", ""},
+      {{"-p", "SNMPv2-SMI::mib-2.2"}, Action::kConvert, "iso.3.6.1.2.1.2", ""},
+      {{"-p", ".iso.org.dod"}, Action::kConvert, "iso.3.6", ""},
+      {{"-p", "ifDescrs"}, Action::kConvert, "ifDescrs", ""},
       {{"walk.txt"}, Action::kConvert, "", "unknown walk.txt\n"},
       {{""}, Action::kConvert, "", "unknown \n"},
       {{"--p", "x"}, Action::kConvert, "", "unknown --p\n"},
@@ -79,13 +84,14 @@ TEST(ParseArguments, TakesArgumentsInOrder) {
     std::string trace;
     for (const char* a : argv) trace += std::string(a) + " ";
     SCOPED_TRACE(trace);
-    FILE* err = std::tmpfile();
-    std::optional<Arguments> arguments =
-        parse_arguments(static_cast<int>(argv.size()), argv.data(), err);
-    EXPECT_EQ(stream_text(err), c.err);
-    std::fclose(err);
+    Fault fault{};
+    std::optional<CommandLine> arguments =
+        read_command_line(static_cast<int>(argv.size()), argv.data(), fault);
     if (!c.err.empty()) {
       EXPECT_FALSE(arguments);
+      EXPECT_EQ(fault.message, c.err);
+      EXPECT_EQ(fault.kind, c.err.starts_with("unknown") ? FaultKind::kUnknownArgument
+                                                         : FaultKind::kBadRowLimit);
       continue;
     }
     ASSERT_TRUE(arguments);

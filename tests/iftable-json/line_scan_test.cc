@@ -30,8 +30,21 @@ const ShapeCase kCases[] = {
     {"iso.3.6.1.2.1.2.2.1.2.1 = STRING: \"a\" b\r\n", OpenValue::kNone, LineKind::kWalkLine,
      "a\" b", OpenValue::kNone},
     {"iso.3.6.1.2.1.2.2.1.2.1 = STRING: plain\n", OpenValue::kNone, LineKind::kWalkLine, "plain",
-     OpenValue::kNone},
+     OpenValue::kBareString},
     {"iso.3.6.1.2.1.2.2.1.2.1 = STRING: ", OpenValue::kNone, LineKind::kWalkLine, "",
+     OpenValue::kBareString},
+    // After a STRING without quotes, a line goes on with it unless it looks like a walk line.
+    {"a \"b\" \\ c\r\n", OpenValue::kBareString, LineKind::kBarePart, "a \"b\" \\ c",
+     OpenValue::kBareString},
+    {"\n", OpenValue::kBareString, LineKind::kBarePart, "", OpenValue::kBareString},
+    {"x =y\n", OpenValue::kBareString, LineKind::kBarePart, "x =y", OpenValue::kBareString},
+    {"IF-MIB::ifAlias.2 = STRING: \n", OpenValue::kBareString, LineKind::kWalkLine, "",
+     OpenValue::kBareString},
+    {"iso.3 = INTEGER: up(1)\n", OpenValue::kBareString, LineKind::kWalkLine, "up(1)",
+     OpenValue::kNone},
+    {std::string(256, 'x') + " = INTEGER: 1\n", OpenValue::kBareString, LineKind::kBarePart,
+     std::string(256, 'x') + " = INTEGER: 1", OpenValue::kBareString},
+    {std::string(255, 'x') + " = INTEGER: 1\n", OpenValue::kBareString, LineKind::kWalkLine, "1",
      OpenValue::kNone},
     {"x = STRING: \"", OpenValue::kNone, LineKind::kWalkLine, "", OpenValue::kString},
     {"= STRING: \"a\"\n", OpenValue::kNone, LineKind::kWalkLine, "a", OpenValue::kNone},
@@ -119,6 +132,32 @@ TEST(LineScan, PiecesOfAnySizeFindTheSameShape) {
       EXPECT_EQ(pieces.value_end, whole.value_end);
       EXPECT_EQ(pieces.next, whole.next);
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LineScan, EnumerationsGiveTheirNumber) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"up(1)", "1"},
+      {"ethernetCsmacd(6)", "6"},
+      {"iso88023-csmacd(7)", "7"},
+      {"neg(-2)", "-2"},
+      {"6", "6"},
+      {"(6)", "(6)"},
+      {"up(1) ", "up(1) "},
+      {"up()", "up()"},
+      {"up(-)", "up(-)"},
+      {"up(1x)", "up(1x)"},
+      {"a b(1)", "a b(1)"},
+      {"1up(1)", "1up(1)"},
+      {"", ""},
+  };
+  for (const auto& [value, number] : cases) {
+    SCOPED_TRACE(value);
+    EXPECT_EQ(enumeration_number(value), number);
   }
 }
 

@@ -40,18 +40,6 @@ std::vector<std::string> all_pages() {
   return pages;
 }
 
-// The program's path found along PATH, or empty.
-std::string find_program(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::istringstream dirs(path ? path : "/usr/bin:/bin");
-  std::string dir;
-  while (std::getline(dirs, dir, ':')) {
-    std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
-}
-
 // The arguments of a macro line, split at blanks outside double quotes.
 std::vector<std::string> macro_arguments(std::string_view line) {
   std::vector<std::string> arguments;
@@ -304,6 +292,7 @@ std::vector<Fault> faults() {
       {ij, {"-p"}, "", "unknown -p\n", 255},
       {ij, {"-m", "0"}, "", "bad row limit 0\n", 255},
       {ij, {}, walk17, "Too many rows\n", 1},
+      {ij, {}, "IF-MIB::ifDescr.1 = eth0\n", "no interface table line in the walk\n", 0},
       {ij, {}, "", "write error\n", 1, "/dev/full"},
   };
 }

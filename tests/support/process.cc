@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 
@@ -287,4 +288,16 @@ void ScratchDir::write(const std::string& relative, const std::string& content) 
 
 void ScratchDir::make_dir(const std::string& relative) const {
   make_directories(path, relative);
+}
+
+std::string find_program(const std::string& name) {
+  std::string dirs = "/usr/sbin:/usr/bin:/sbin:/bin";
+  if (const char* path = std::getenv("PATH")) dirs = std::string(path) + ":" + dirs;
+  std::istringstream list(dirs);
+  std::string dir;
+  while (std::getline(list, dir, ':')) {
+    std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
 }

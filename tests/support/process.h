@@ -45,6 +45,11 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
 // folder, where the program's copy goes.
 std::string permission_tests_unavailable();
 
+// The path of the program `name`, looked for in the folders of PATH (an empty entry is the
+// working folder) and then in /usr/sbin, /usr/bin, /sbin and /bin, where system tools such
+// as snmpd live even when PATH leaves them out; "" when it is nowhere.
+std::string find_program(const std::string& name);
+
 // True where the environment variable CI is set (to anything but "", "0" or "false").
 bool running_in_ci();
 
