@@ -15,6 +15,10 @@ using nametree::TreeNode;
 
 namespace {
 
+constexpr int kMaxLevels = 20;              // the top level and at most 19 nested objects
+constexpr std::size_t kMaxNameLength = 39;  // longest member name kept on the level stack
+constexpr std::size_t kMaxNumberLength = 50;
+
 struct LevelEntry {
   std::string name;          // the last member name read at this level
   TreeNode* node = nullptr;  // the tree node made for that name

@@ -13,10 +13,7 @@
 #include "fault.h"
 #include "nametree/name_tree.h"
 
-constexpr int kMaxLevels = 20;                  // the top level and at most 19 nested objects
-constexpr std::size_t kMaxNameLength = 39;      // longest member name kept on the level stack
 constexpr std::size_t kTokenBufferSize = 8192;  // string tokens, terminator included
-constexpr std::size_t kMaxNumberLength = 50;
 
 struct ScanResult {
   nametree::TreePtr tree;

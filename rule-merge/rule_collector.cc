@@ -15,6 +15,7 @@ namespace {
 
 // The read buffer: every line that fits it is read whole before its object is written.
 constexpr std::size_t kReadBuffer = std::size_t{1} << 18;
+constexpr std::size_t kMaxRuleNameLength = 999;  // longer comment names give no name
 
 bool is_blank(char c) {
   return c == ' ' || c == '\t';
@@ -321,8 +322,6 @@ bool collect_lines(FileReader& r, Collector& c) {
   }
 }
 
-}  // namespace
-
 bool is_binary(std::string_view first_block) {
   // The magic bytes of the compressed files and archives rule sets come in.
   struct Magic {
@@ -345,6 +344,8 @@ bool is_binary(std::string_view first_block) {
     return first_block.substr(std::min(magic.offset, first_block.size())).starts_with(magic.bytes);
   });
 }
+
+}  // namespace
 
 FileRules collect_file_rules(int fd, RuleWriter& writer, ReadAt read_at, RuleSet* seen) {
   FileReader reader;

@@ -14,7 +14,6 @@
 #include "rule_set.h"
 #include "rule_writer.h"
 
-constexpr std::size_t kMaxRuleNameLength = 999;  // longer comment names give no name
 // With --new-only, the longest raw text written (escaped) that is merged: a longer string
 // would be refused by the scanner when the merged document is read back.
 constexpr std::size_t kMaxNewOnlyRaw = 8191;
@@ -43,17 +42,15 @@ Collected collect_rules(std::string_view root, WalkSkip skip, RuleWriter& writer
 // What reading one file gave, besides its rule objects.
 struct FileRules {
   bool whole = true;        // false when reading failed before the end
-  bool binary = false;      // not text (see is_binary): none of its lines was read for rules
+  bool binary = false;      // not text: none of its lines was read for rules
   bool long_rules = false;  // with `seen`, rule lines left out as longer than kMaxNewOnlyRaw
 };
 
-// True when `first_block` (the first kFirstBlock bytes of a file, or the whole file when
-// it is shorter) holds a zero byte, or begins with the magic bytes of gzip, bzip2, xz,
-// zstd, zip or a tar archive.
-bool is_binary(std::string_view first_block);
-
 // Writes the rule objects for the lines of the file open at `fd`, read with `read_at`,
-// and flushes the writer. Every byte is read once, in order. A binary file gives none.
+// and flushes the writer. Every byte is read once, in order. A binary file gives none:
+// one whose first block (kFirstBlock bytes, or the whole file when it is shorter) holds
+// a zero byte, or begins with the magic bytes of gzip, bzip2, xz, zstd, zip or a tar
+// archive.
 // A line counts once its newline or the end of the file has been read: an object is
 // written only then, for every line that fits the 256 KiB read buffer. Returns false
 // when reading fails before the end; the line being read then is not written, unless it
