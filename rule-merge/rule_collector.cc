@@ -322,7 +322,9 @@ bool collect_lines(FileReader& r, Collector& c) {
   }
 }
 
-bool is_binary(std::string_view first_block) {
+// Kept out of line: called once a file, it would only crowd the registers of the line
+// loop it would be put into.
+[[gnu::noinline]] bool is_binary(std::string_view first_block) {
   // The magic bytes of the compressed files and archives rule sets come in.
   struct Magic {
     std::size_t offset;
