@@ -163,18 +163,20 @@ inline char* json_escape_run(char* out, const char*& p, const char* end, bool wh
     auto first = static_cast<unsigned>(__builtin_ctz(mask));
     out += first;
     p += first;
-    const std::array<char, 8>& escape = kJsonEscapes[static_cast<unsigned char>(*p)];
     // At most two special bytes (mask with its lowest bit cleared has at most one left):
     // a test of two instructions, where a population count without the processor's own
     // instruction would be a library call.
     const unsigned rest = mask & (mask - 1);
-    if ((rest & (rest - 1)) == 0 && escape[7] != kNotAscii) {
-      std::memcpy(out, escape.data(), 8);  // a special byte below 0x80 has its escape
-      out += escape[7];
-      ++p;
-      continue;
+    if ((rest & (rest - 1)) == 0) {
+      const std::array<char, 8>& escape = kJsonEscapes[static_cast<unsigned char>(*p)];
+      if (escape[7] != kNotAscii) {
+        std::memcpy(out, escape.data(), 8);  // a special byte below 0x80 has its escape
+        out += escape[7];
+        ++p;
+        continue;
+      }
     }
-    if (escape[7] == kNotAscii || _mm_movemask_epi8(bytes) != 0) {
+    if (static_cast<unsigned char>(*p) >= 0x80 || _mm_movemask_epi8(bytes) != 0) {
       if (!json_put_char(out, p, end, whole)) return out;
       continue;
     }
