@@ -38,12 +38,6 @@ void append_message_text(std::string& message, std::string_view text) {
   message.append(text.substr(plain));
 }
 
-void put_message_text(FILE* stream, std::string_view text) {
-  std::string shown;
-  append_message_text(shown, text);
-  put_run(stream, shown.data(), shown.size());
-}
-
 std::size_t json_escaped_size(std::string_view text) {
   std::size_t size = 0;
   const char* end = text.data() + text.size();

@@ -19,9 +19,6 @@
 // byte as it is. So no two texts are shown alike, and none can break the line.
 void append_message_text(std::string& message, std::string_view text);
 
-// Writes `text` to `stream` as append_message_text shows it.
-void put_message_text(FILE* stream, std::string_view text);
-
 // The longest text a byte becomes inside a JSON string: \u00XX.
 inline constexpr std::size_t kMaxJsonEscapeLength = 6;
 
