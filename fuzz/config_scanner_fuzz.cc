@@ -92,20 +92,21 @@ void check_fault(std::string_view doc, std::string_view err) {
     expect(shown.size() > 39, "too long name is longer than 39", err);
     expect(std::count(err.begin(), err.end(), '\n') == 1, "too long name is one line", err);
   } else if (err.starts_with("unexpected character ")) {
-    // The character as shown: itself, or \n \r \t \xHH for a control byte.
+    // The character as shown: itself, or \n \r \t \xHH for a control byte and \\ for a
+    // backslash.
     std::string_view shown = std::string_view(err).substr(21);
     char c = shown.empty() ? '\0' : shown[0];
     std::size_t width = 1;
     if (c == '\\' && shown.size() >= 2 &&
-        std::string_view("nrt").find(shown[1]) != std::string_view::npos) {
-      c = shown[1] == 'n' ? '\n' : shown[1] == 'r' ? '\r' : '\t';
+        std::string_view("nrt\\").find(shown[1]) != std::string_view::npos) {
+      c = shown[1] == 'n' ? '\n' : shown[1] == 'r' ? '\r' : shown[1] == 't' ? '\t' : '\\';
       width = 2;
     } else if (c == '\\' && shown.size() >= 4 && shown[1] == 'x') {
       c = static_cast<char>(std::stoi(std::string(shown.substr(2, 2)), nullptr, 16));
       width = 4;
     }
-    expect(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f ? width == 1 : width > 1,
-           "unexpected character is escaped exactly when it is a control byte", err);
+    expect(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f && c != '\\' ? width == 1 : width > 1,
+           "unexpected character is escaped exactly when it is a control byte or a backslash", err);
     std::optional<std::size_t> offset = trailing_offset(shown.substr(width), " at ");
     expect(offset && *offset < doc.size() && doc[*offset] == c, "unexpected character is there",
            err);
@@ -135,12 +136,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view doc = as_text(data, size);
-  Capture out_capture, err_capture;
-  MergeOutcome outcome = merge_document(doc, out_capture.file, err_capture.file);
-  expect(outcome != MergeOutcome::kIncomplete, "the fixed rule file is always read");
-  bool ok = outcome == MergeOutcome::kMerged;
+  Capture out_capture;
+  MergeResult result = merge_document(doc, out_capture.file);
+  expect(result.outcome != MergeOutcome::kIncomplete, "the fixed rule file is always read");
+  bool ok = result.outcome == MergeOutcome::kMerged;
   std::string out = out_capture.take();
-  std::string err = err_capture.take();
+  std::string err;
+  for (const Fault& fault : result.faults) {
+    expect(fault.kind == FaultKind::kDocument, "a fault is one of the document", fault.message);
+    err += fault.message;
+  }
 
   if (!ok) {
     expect(out.empty(), "a fault writes no output", out);

@@ -365,7 +365,8 @@ void model_line(Model& model, std::string_view line) {
 }
 
 // The inside of a JSON string for `value`: a STRING keeps the backslash pairs that
-// snmpwalk writes for '"' and '\' as they are; every other '"' and '\' gets a backslash.
+// snmpwalk writes for '"' and '\' as they are; every other '"' and '\' gets a backslash,
+// and a byte that is not part of valid UTF-8 is written \u00XX.
 std::string escaped(std::string_view value, bool is_string) {
   std::string text;
   for (std::size_t i = 0; i < value.size(); ++i) {
@@ -399,6 +400,19 @@ std::string escaped(std::string_view value, bool is_string) {
     } else if (c == '"' || c == '\\') {
       text += '\\';
       text += static_cast<char>(c);
+    } else if (c >= 0x80) {
+      // A character of valid UTF-8 as it is; a byte outside it read as Latin-1.
+      std::size_t length = 2;
+      while (length <= 4 && (i + length > value.size() || !utf8_valid(value.substr(i, length)))) {
+        ++length;
+      }
+      if (length <= 4) {
+        text += value.substr(i, length);
+        i += length - 1;
+      } else {
+        std::snprintf(piece, sizeof piece, "\\u%04x", c);
+        text += piece;
+      }
     } else {
       text += static_cast<char>(c);
     }

@@ -1,8 +1,6 @@
 // The command line: options in order, the usage text.
 #include "command_line.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -14,14 +12,7 @@ namespace {
 // "<what> <argument>\n", the argument escaped so that the message stays one line.
 Fault refusal(FaultKind kind, const char* what, std::string_view argument) {
   Fault fault{kind, std::string(what) + " "};
-  char* text = nullptr;
-  std::size_t size = 0;
-  if (FILE* stream = open_memstream(&text, &size)) {
-    put_message_text(stream, argument);
-    std::fclose(stream);
-    fault.message.append(text, size);
-  }
-  std::free(text);
+  append_message_text(fault.message, argument);
   fault.message += '\n';
   return fault;
 }

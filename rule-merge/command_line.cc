@@ -3,8 +3,6 @@
 // since no document begins with `-` and a letter, nor with `--`.
 #include "command_line.h"
 
-#include "text_escape.h"
-
 const char kHelpText[] =
     "usage: rule-merge [-n] [-o file] [--] [document]\n"
     "       rule-merge -h | --help | --version\n"
@@ -18,13 +16,19 @@ const char kHelpText[] =
     "  -o, --output file  write to file instead of standard output; file is replaced\n"
     "                     only by a complete merge and left as it was otherwise\n"
     "  -n, --new-only     insert no rule line whose raw text is already the raw of an\n"
-    "                     object in the rule array, or was met earlier in the run\n"
+    "                     object in the rule array, or was met earlier in the run, nor\n"
+    "                     one longer than 8191 bytes written (\"too long rule for -n\")\n"
     "  --                 the next argument is the document, even if it starts with -\n"
+    "\n"
+    "A file under tmp/ that is not text (a zero byte in its first 4096 bytes, or the\n"
+    "magic bytes of gzip, bzip2, xz, zstd, zip or tar) is skipped: \"skipped binary\n"
+    "file\", and the rest is merged. Bytes outside valid UTF-8 are written \\u00XX.\n"
     "\n"
     "Exit status: 0 when the document was written (or, without -o, has no rule array);\n"
     "1 when the document is refused or has no rule array for -o, on an unknown option,\n"
     "or when memory runs out or the output cannot be written; 2 when the document was\n"
-    "merged, but some entries under tmp/ could not be read.\n";
+    "merged, but some entries under tmp/ could not be read (the -o file is then left as\n"
+    "it was), or binary files or rules too long for -n were skipped (it is written).\n";
 
 namespace {
 
@@ -41,7 +45,8 @@ bool looks_like_option(std::string_view arg) {
 
 }  // namespace
 
-std::optional<CommandLine> read_command_line(int argc, const char* const* argv, FILE* err) {
+std::optional<CommandLine> read_command_line(int argc, const char* const* argv,
+                                             std::vector<Fault>& faults) {
   CommandLine line;
   bool options = true;
   bool have_document = false;
@@ -67,14 +72,12 @@ std::optional<CommandLine> read_command_line(int argc, const char* const* argv, 
                               : i + 1 < argc               ? std::string_view(argv[++i])
                                                            : std::string_view();
       if (file.empty()) {
-        std::fwrite(kUsageLine.data(), 1, kUsageLine.size(), err);
+        faults.push_back({FaultKind::kCommandLine, std::string(kUsageLine)});
         return std::nullopt;
       }
       line.output = file;
     } else {
-      std::fputs("unknown option ", err);
-      put_message_text(err, arg);
-      std::fputc('\n', err);
+      faults.push_back(fault_showing(FaultKind::kCommandLine, "unknown option ", arg));
       return std::nullopt;
     }
   }

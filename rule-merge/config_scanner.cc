@@ -8,21 +8,35 @@
 #include <string>
 #include <vector>
 
+#include "json_string.h"
 #include "text_escape.h"
 
 using nametree::TreeNode;
 
 namespace {
 
+constexpr int kMaxLevels = 20;              // the top level and at most 19 nested objects
+constexpr std::size_t kMaxNameLength = 39;  // longest member name kept on the level stack
+constexpr std::size_t kMaxNumberLength = 50;
+
 struct LevelEntry {
   std::string name;          // the last member name read at this level
   TreeNode* node = nullptr;  // the tree node made for that name
+  bool raw = false;          // with `find_raws`: that name means `raw` in JSON
+};
+
+// A `raw` member whose value is one string: the string's text between its quotes, as
+// written, and the level of the object that holds the member.
+struct RawMember {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  int level = 0;
 };
 
 struct Scanner {
   std::string_view text;
   std::size_t cursor = 0;
-  FILE* err = nullptr;
+  std::vector<Fault>* faults = nullptr;
   std::array<LevelEntry, kMaxLevels> levels;
   int level = 0;
   std::string token;               // the last string, number or literal read
@@ -41,8 +55,18 @@ struct Scanner {
   int insertion_level = 0;
 };
 
-long offset(std::size_t position) {
-  return static_cast<long>(position);
+// Adds the fault "<what> at <offset>"; returns false, as the scan stops there.
+bool refuse(Scanner& s, std::string_view what, std::size_t offset) {
+  s.faults->push_back(
+      {FaultKind::kDocument, std::string(what) + " at " + std::to_string(offset) + "\n"});
+  return false;
+}
+
+// Adds the fault "<what><text> at <offset>", the text shown as messages show it.
+bool refuse_showing(Scanner& s, std::string_view what, std::string_view text, std::size_t offset) {
+  s.faults->push_back(
+      fault_showing(FaultKind::kDocument, what, text, " at " + std::to_string(offset) + "\n"));
+  return false;
 }
 
 // Adds a node named `name` under the node of the enclosing level and records it at
@@ -54,7 +78,7 @@ void add_member_node(Scanner& s, const std::string& name) {
   while (!s.levels[static_cast<std::size_t>(parent_level)].node) --parent_level;
   TreeNode* parent = s.levels[static_cast<std::size_t>(parent_level)].node;
   TreeNode* node = nametree::tree_append_child(*s.result.tree, *parent, name);
-  if (!node) std::fputs("no more memory at 1:0\n", s.err);
+  if (!node) s.faults->push_back({FaultKind::kNoMemory, "no more memory at 1:0\n"});
   s.levels[static_cast<std::size_t>(s.level)].node = node ? node : parent;
 }
 
@@ -69,10 +93,7 @@ bool read_string(Scanner& s) {
   std::size_t i = segment;
   std::size_t backslashes = 0;
   for (;; ++i) {
-    if (i == s.text.size()) {
-      std::fprintf(s.err, "impaired quotes at %ld\n", offset(segment));
-      return false;
-    }
+    if (i == s.text.size()) return refuse(s, "impaired quotes", segment);
     char c = s.text[i];
     if (c == '\\') {
       ++backslashes;
@@ -84,8 +105,7 @@ bool read_string(Scanner& s) {
       std::size_t room = kTokenBufferSize - s.token.size();
       // The final segment must also leave room for the terminator.
       if (length > room || (!escaped && length == room)) {
-        std::fprintf(s.err, "too long string value at %ld\n", offset(segment));
-        return false;
+        return refuse(s, "too long string value", segment);
       }
       // Copy the segment, decoding the two escapes that stand for themselves.
       for (std::size_t k = segment; k < i; ++k) {
@@ -121,10 +141,7 @@ bool read_number(Scanner& s) {
     ++i;
   }
   while (i < s.text.size() && ((s.text[i] >= '0' && s.text[i] <= '9') || s.text[i] == '.')) {
-    if (s.token.size() == kMaxNumberLength) {
-      std::fprintf(s.err, "too long integer value at %ld\n", offset(i));
-      return false;
-    }
+    if (s.token.size() == kMaxNumberLength) return refuse(s, "too long integer value", i);
     s.token += s.text[i];
     ++i;
   }
@@ -133,16 +150,10 @@ bool read_number(Scanner& s) {
 }
 
 bool scan_open_object(Scanner& s) {
-  if (s.level > kMaxLevels - 2) {
-    std::fprintf(s.err, "level goes above 20 at %ld\n", offset(s.cursor));
-    return false;
-  }
+  if (s.level > kMaxLevels - 2) return refuse(s, "level goes above 20", s.cursor);
   if (s.previous_structural == ',') {
     // A further object of an array: a fresh sibling carrying the array member's name.
-    if (s.level == 0) {
-      std::fprintf(s.err, "no enclosing object at %ld\n", offset(s.cursor));
-      return false;
-    }
+    if (s.level == 0) return refuse(s, "no enclosing object", s.cursor);
     add_member_node(s, s.levels[static_cast<std::size_t>(s.level)].name);
   }
   ++s.level;
@@ -158,7 +169,7 @@ bool only_blanks(std::string_view text) {
 // Keeps a `raw` member of an object at level 2 or 3 whose whole value is one string.
 void note_raw(Scanner& s) {
   if (!s.token_is_string || (s.level != 2 && s.level != 3) ||
-      s.levels[static_cast<std::size_t>(s.level)].name != "raw" || s.string_begin <= s.colon ||
+      !s.levels[static_cast<std::size_t>(s.level)].raw || s.string_begin <= s.colon ||
       !only_blanks(s.text.substr(s.colon + 1, s.string_begin - 1 - (s.colon + 1))) ||
       !only_blanks(s.text.substr(s.string_end + 1, s.cursor - (s.string_end + 1)))) {
     return;
@@ -178,10 +189,7 @@ bool scan_member_end(Scanner& s, char c) {
   }
   if (c == '}') {
     --s.level;
-    if (s.level < 0) {
-      std::fprintf(s.err, "level goes below zero at %ld\n", offset(s.cursor));
-      return false;
-    }
+    if (s.level < 0) return refuse(s, "level goes below zero", s.cursor);
     s.token.clear();
   }
   s.previous_structural = c;
@@ -190,17 +198,19 @@ bool scan_member_end(Scanner& s, char c) {
 }
 
 bool scan_name(Scanner& s) {
-  if (s.token.size() > kMaxNameLength) {
-    std::fputs("too long name ", s.err);
-    put_message_text(s.err, s.token);
-    std::fprintf(s.err, " at %ld\n", offset(s.cursor));
-    return false;
+  if (s.token.size() > kMaxNameLength)
+    return refuse_showing(s, "too long name ", s.token, s.cursor);
+  if (s.level == 0) return refuse(s, "no enclosing object", s.cursor);
+  LevelEntry& entry = s.levels[static_cast<std::size_t>(s.level)];
+  entry.name = s.token;
+  if (s.find_raws) {
+    // The name as JSON reads it: "r\u0061w" is `raw` too.
+    std::string meant;
+    entry.raw =
+        s.token_is_string &&
+        decode_json_string(s.text.substr(s.string_begin, s.string_end - s.string_begin), meant) &&
+        meant == "raw";
   }
-  if (s.level == 0) {
-    std::fprintf(s.err, "no enclosing object at %ld\n", offset(s.cursor));
-    return false;
-  }
-  s.levels[static_cast<std::size_t>(s.level)].name = s.token;
   add_member_node(s, s.token);
   s.token.clear();
   s.token_is_string = false;
@@ -284,22 +294,20 @@ bool scan_character(Scanner& s) {
     return true;
   }
   // A tab or a carriage return is shown escaped, so the message stays one line.
-  std::fputs("unexpected character ", s.err);
-  put_message_text(s.err, std::string_view(&c, 1));
-  std::fprintf(s.err, " at %ld\n", offset(s.cursor));
-  return false;
+  return refuse_showing(s, "unexpected character ", std::string_view(&c, 1), s.cursor);
 }
 
 }  // namespace
 
-std::optional<ScanResult> scan_config(std::string_view document, FILE* err, bool find_raws) {
+std::optional<ScanResult> scan_config(std::string_view document, std::vector<Fault>& faults,
+                                      bool find_raws) {
   Scanner s;
   s.text = document;
-  s.err = err;
+  s.faults = &faults;
   s.find_raws = find_raws;
   s.result.tree = nametree::tree_create();
   if (!s.result.tree) {
-    std::fputs("No more memory\n", err);
+    faults.push_back({FaultKind::kNoMemory, "No more memory\n"});
     return std::nullopt;
   }
   s.levels[0].node = &nametree::tree_root(*s.result.tree);
@@ -308,14 +316,17 @@ std::optional<ScanResult> scan_config(std::string_view document, FILE* err, bool
     if (!scan_character(s)) return std::nullopt;
   }
   if (s.level > 0) {
-    std::fprintf(err, "level remained %d\n", s.level);
+    faults.push_back({FaultKind::kDocument, "level remained " + std::to_string(s.level) + "\n"});
     return std::nullopt;
   }
   if (s.result.insertion_point) {
+    std::string decoded;
     for (const RawMember& raw : s.raws) {
+      // A string with an escape JSON does not have cannot equal a rule line's raw.
       if (raw.level == s.insertion_level + 1 && raw.begin > s.rule_array_open &&
-          raw.end < *s.result.insertion_point) {
-        s.result.rule_raws.push_back(raw);
+          raw.end < *s.result.insertion_point &&
+          decode_json_string(document.substr(raw.begin, raw.end - raw.begin), decoded)) {
+        s.result.rule_raws.push_back(decoded);
       }
     }
   }

@@ -4,26 +4,16 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "fault.h"
 #include "nametree/name_tree.h"
 
-constexpr int kMaxLevels = 20;                  // the top level and at most 19 nested objects
-constexpr std::size_t kMaxNameLength = 39;      // longest member name kept on the level stack
 constexpr std::size_t kTokenBufferSize = 8192;  // string tokens, terminator included
-constexpr std::size_t kMaxNumberLength = 50;
-
-// A `raw` member whose value is one string: the string's text between its quotes, as
-// written, and the level of the object that holds the member.
-struct RawMember {
-  std::size_t begin = 0;
-  std::size_t end = 0;
-  int level = 0;
-};
 
 struct ScanResult {
   nametree::TreePtr tree;
@@ -32,14 +22,18 @@ struct ScanResult {
   std::optional<std::size_t> insertion_point;
   // False once a member named `name` was completed at level 2.
   bool first_rule = true;
-  // Asked for with `find_raws`: the `raw` members of the objects one level inside the
-  // level of the insertion point, between the `[` that opens the rule array and the `]`
-  // at the insertion point.
-  std::vector<RawMember> rule_raws;
+  // Asked for with `find_raws`: the values of the `raw` members (however the name is
+  // spelled in JSON) whose value is one string, of the objects one level inside the level
+  // of the insertion point, between the `[` that opens the rule array and the `]` at the
+  // insertion point; decoded as decode_json_string does, and left out when it refuses.
+  std::vector<std::string> rule_raws;
 };
 
-// Scans `document`. On the first fault writes one message to `err` and returns none.
-std::optional<ScanResult> scan_config(std::string_view document, FILE* err, bool find_raws = false);
+// Scans `document`. At the first fault in it (of kind kDocument, or kNoMemory when the
+// tree cannot be made) adds the fault to `faults` and returns none. A member whose node
+// cannot be added for want of memory adds "no more memory at 1:0", and the scan goes on.
+std::optional<ScanResult> scan_config(std::string_view document, std::vector<Fault>& faults,
+                                      bool find_raws = false);
 
 // True when a value stands before the `]` at `insertion_point`, so the first inserted
 // rule object needs a leading comma: the last character before it, spaces and line

@@ -9,8 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
-
-#include "text_escape.h"
+#include <climits>
 
 namespace {
 
@@ -20,10 +19,6 @@ struct WalkFrame {
   std::size_t path_length = 0;  // the directory's own path length in the walk's path
   FileIdentity identity;
 };
-
-bool same_file(const FileIdentity& a, const FileIdentity& b) {
-  return a.device == b.device && a.inode == b.inode;
-}
 
 void close_fd(int& fd) {
   if (fd >= 0) close(fd);
@@ -76,7 +71,7 @@ struct DirectoryWalk {
   std::string path;  // the path of the entry last looked at
   std::string file_path;
   WalkSkip skip;
-  FILE* err = nullptr;
+  std::vector<Fault>* faults = nullptr;
   bool complete = true;
 };
 
@@ -89,11 +84,46 @@ void DirectoryWalkDeleter::operator()(DirectoryWalk* walk) const {
 
 namespace {
 
-void report(DirectoryWalk& walk, const char* what, std::string_view path) {
-  std::fputs(what, walk.err);
-  put_message_text(walk.err, path);
-  std::fputc('\n', walk.err);
+void report(DirectoryWalk& walk, std::string_view what, std::string_view path) {
+  walk.faults->push_back(fault_showing(FaultKind::kEntry, what, path));
   walk.complete = false;
+}
+
+bool identity_at(const std::string& path, FileIdentity& identity) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  identity = {st.st_dev, st.st_ino};
+  return true;
+}
+
+// True when the file open at `fd` is the output, however the walk reached it: the file
+// now at one of the output's places (another run may have renamed its output there since
+// this run began), or a file whose own name, as /proc tells it, is such a place or a
+// temporary file for it, even one replaced since it was opened.
+bool leads_to_output(const DirectoryWalk& walk, int fd, const FileStatus& status) {
+  FileIdentity identity;
+  for (const FilePlace& place : walk.skip.places) {
+    if (identity_at(place.directory_path + "/" + place.name, identity) &&
+        same_file(identity, status.identity)) {
+      return true;
+    }
+  }
+  if (walk.skip.places.empty()) return false;
+  char own_path[PATH_MAX];
+  std::string link = "/proc/self/fd/" + std::to_string(fd);
+  ssize_t length = readlink(link.c_str(), own_path, sizeof own_path);
+  if (length <= 0 || static_cast<std::size_t>(length) == sizeof own_path) return false;
+  std::string_view own(own_path, static_cast<std::size_t>(length));
+  constexpr std::string_view kGone = " (deleted)";
+  if (!status.linked && own.ends_with(kGone)) own.remove_suffix(kGone.size());
+  std::size_t slash = own.rfind('/');
+  if (slash == std::string_view::npos) return false;
+  std::string directory(own.substr(0, slash == 0 ? 1 : slash));
+  std::string_view name = own.substr(slash + 1);
+  return std::any_of(walk.skip.places.begin(), walk.skip.places.end(), [&](const FilePlace& place) {
+    return (name == place.name || is_temporary_name(name, place.name)) &&
+           identity_at(directory, identity) && same_file(identity, place.directory);
+  });
 }
 
 bool on_stack(const DirectoryWalk& walk, const FileIdentity& identity) {
@@ -186,15 +216,16 @@ int open_file(DirectoryWalk& walk, const std::string& name) {
     return -1;
   }
   // Without its identity the file could be the program's own output.
-  if (fstat(fd, &st) != 0) {
+  std::optional<FileStatus> status = file_status(fd);
+  if (!status) {
     report(walk, "failed to read ", walk.path);
     close(fd);
     return -1;
   }
-  FileIdentity identity{st.st_dev, st.st_ino};
-  if (!S_ISREG(st.st_mode) ||
+  if (!status->regular ||
       std::any_of(walk.skip.files.begin(), walk.skip.files.end(),
-                  [&](const FileIdentity& own) { return same_file(own, identity); })) {
+                  [&](const FileIdentity& own) { return same_file(own, status->identity); }) ||
+      leads_to_output(walk, fd, *status)) {
     close(fd);
     return -1;
   }
@@ -212,35 +243,10 @@ bool is_output_place(const DirectoryWalk& walk, std::string_view name) {
 
 }  // namespace
 
-bool file_identity(int fd, FileIdentity& identity) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return false;
-  identity = {st.st_dev, st.st_ino};
-  return true;
-}
-
-bool is_temporary_name(std::string_view name, std::string_view target) {
-  constexpr std::size_t kSuffix = 6;  // the letters and digits mkostemp puts in
-  if (name.size() != target.size() + 2 + kSuffix || name[0] != '.' ||
-      name.substr(1, target.size()) != target || name[target.size() + 1] != '.') {
-    return false;
-  }
-  return std::all_of(name.end() - kSuffix, name.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-  });
-}
-
-bool regular_file_identity(int fd, FileIdentity& identity) {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  identity = {st.st_dev, st.st_ino};
-  return true;
-}
-
-DirectoryWalkPtr start_walk(std::string_view root, WalkSkip skip, FILE* err) {
+DirectoryWalkPtr start_walk(std::string_view root, WalkSkip skip, std::vector<Fault>& faults) {
   DirectoryWalkPtr walk(new DirectoryWalk);
   walk->skip = std::move(skip);
-  walk->err = err;
+  walk->faults = &faults;
   walk->path = root;
   walk->root_fd = open(walk->path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (walk->root_fd < 0) {

@@ -3,31 +3,28 @@
 // reports every entry it could not read.
 #pragma once
 
-#include <sys/types.h>
-
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// A file as the system knows it, whatever its path.
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-};
+#include "fault.h"
+#include "file_identity.h"
 
-// An entry of a directory, by the directory's identity and the entry's name.
+// An entry of a directory, by the directory's identity and path and the entry's name.
 struct FilePlace {
   FileIdentity directory;
+  std::string directory_path;
   std::string name;
 };
 
 // What the walk passes over without a word: the program's own output.
 struct WalkSkip {
   std::vector<FileIdentity> files;  // regular files, by identity
-  // By place: the entries named, and the leftovers of the named temporary files made
-  // for them, `.<name>.` and six letters or digits, beside them.
+  // By place: the entries named, and the temporary files made for them beside them (see
+  // is_temporary_name), as entries of the walk; and a file opened that is the one now at
+  // such a place, or whose own name is such a place, however the walk reached it (a link
+  // to the output of another run that is writing it too).
   std::vector<FilePlace> places;
 };
 
@@ -40,10 +37,11 @@ using DirectoryWalkPtr = std::unique_ptr<DirectoryWalk, DirectoryWalkDeleter>;
 
 // Starts a walk of the directory `root` (a path relative to the working directory, such
 // as "tmp"). What `skip` names is passed over without a word: it is the program's own
-// output. A missing root, or a root that is not a
-// directory, is an empty walk without a message; a root that cannot be listed is
-// reported as "failed to read <root>/". Messages go to `err`.
-DirectoryWalkPtr start_walk(std::string_view root, WalkSkip skip, FILE* err);
+// output. A missing root, or a root that is not a directory, is an empty walk without a
+// fault; a root that cannot be listed is reported as "failed to read <root>/". Faults
+// are added to `faults` in the order they are met, each of kind kEntry, with the path
+// shown as messages show it.
+DirectoryWalkPtr start_walk(std::string_view root, WalkSkip skip, std::vector<Fault>& faults);
 
 // Opens the next regular file, or a symbolic link to one, and returns its descriptor,
 // open for reading until the next call; -1 when the walk is over. `path` is then the
@@ -60,13 +58,3 @@ void report_read_failure(DirectoryWalk& walk);
 
 // True when every entry below the root was read: nothing was reported.
 bool walk_complete(const DirectoryWalk& walk);
-
-// The identity of the file open at `fd`, when it is a regular file.
-bool regular_file_identity(int fd, FileIdentity& identity);
-
-// The identity of the file open at `fd`, whatever it is; false when fstat fails.
-bool file_identity(int fd, FileIdentity& identity);
-
-// True when `name` is one of the named temporary files made for the file `target`:
-// `.<target>.` and six letters or digits.
-bool is_temporary_name(std::string_view name, std::string_view target);

@@ -1,6 +1,7 @@
 // rule-merge: merges the rule lines of the files under tmp/ into a JSON configuration.
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 #include "command_line.h"
 #include "merge_driver.h"
@@ -16,10 +17,19 @@ int finish(int status) {
   return status;
 }
 
+// Writes the faults' messages, in order: modules return faults, and only here are they
+// written.
+void write_faults(const std::vector<Fault>& faults) {
+  for (const Fault& fault : faults) {
+    std::fwrite(fault.message.data(), 1, fault.message.size(), stderr);
+  }
+}
+
 int exit_status(MergeOutcome outcome) {
   switch (outcome) {
     case MergeOutcome::kMerged:
       return 0;
+    case MergeOutcome::kSkipped:
     case MergeOutcome::kIncomplete:
       return 2;
     case MergeOutcome::kFailed:
@@ -31,10 +41,15 @@ int exit_status(MergeOutcome outcome) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  static char output_buffer[1 << 16];  // rule objects stream out in large writes
-  std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
-  std::optional<CommandLine> line = read_command_line(argc, argv, stderr);
-  if (!line) return 1;
+  // The rule writer gathers its objects in large pieces: stdio passes them on without
+  // copying them once more.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  std::vector<Fault> faults;
+  std::optional<CommandLine> line = read_command_line(argc, argv, faults);
+  if (!line) {
+    write_faults(faults);
+    return 1;
+  }
   if (line->action == CommandLine::kHelp) {
     std::fputs(kHelpText, stdout);
     return finish(0);
@@ -44,8 +59,8 @@ int main(int argc, char** argv) {
     return finish(0);
   }
   std::string_view document = line->document.empty() ? kDefaultDocument : line->document;
-  if (line->output) {
-    return finish(exit_status(merge_into_file(document, *line->output, stderr, line->new_only)));
-  }
-  return finish(exit_status(merge_document(document, stdout, stderr, line->new_only)));
+  MergeResult result = line->output ? merge_into_file(document, *line->output, line->new_only)
+                                    : merge_document(document, stdout, line->new_only);
+  write_faults(result.faults);
+  return finish(exit_status(result.outcome));
 }

@@ -15,8 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "text_escape.h"
-
 namespace {
 
 constexpr mode_t kNewFileMode = 0644;
@@ -55,23 +53,10 @@ void forget_on_signals() {
   cleanup_set = 0;
 }
 
-void report(const ReplacementFile& file, FILE* err) {
-  std::fputs("failed to write ", err);
-  put_message_text(err, file.target);
-  std::fputc('\n', err);
-}
-
 mode_t current_umask() {
   mode_t mask = umask(0);
   umask(mask);
   return mask;
-}
-
-std::string directory_of(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
 }
 
 // Makes a replaced file's data and its new name last through a crash: the file itself,
@@ -86,8 +71,8 @@ void sync_directory(const std::string& directory) {
 // A fresh temporary name for the unnamed file, of the same form mkostemp gives.
 std::string temporary_name(const std::string& name, unsigned long long& state) {
   constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  std::string temporary = "." + name + ".";
-  for (int i = 0; i < 6; ++i) {
+  std::string temporary = temporary_name_prefix(name);
+  for (std::size_t i = 0; i < kTemporarySuffixLength; ++i) {
     state = state * 6364136223846793005ULL + 1442695040888963407ULL;
     temporary += kLetters[(state >> 33) % (sizeof kLetters - 1)];
   }
@@ -122,6 +107,17 @@ bool link_unnamed(ReplacementFile& file) {
 
 }  // namespace
 
+Fault write_fault(std::string_view target) {
+  return fault_showing(FaultKind::kWrite, "failed to write ", target);
+}
+
+std::string directory_of(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
 void ReplacementFileDeleter::operator()(ReplacementFile* file) const {
   if (file->stream) std::fclose(file->stream);
   if (!file->committed && !file->temporary.empty()) unlink(file->temporary.c_str());
@@ -130,7 +126,7 @@ void ReplacementFileDeleter::operator()(ReplacementFile* file) const {
   delete file;
 }
 
-ReplacementFilePtr create_replacement(std::string_view target, FILE* err, bool unnamed) {
+ReplacementFilePtr create_replacement(std::string_view target, bool unnamed) {
   ReplacementFilePtr file(new ReplacementFile);
   file->target = target;
   file->destination = file->target;
@@ -148,32 +144,22 @@ ReplacementFilePtr create_replacement(std::string_view target, FILE* err, bool u
   bool exists = stat(file->destination.c_str(), &st) == 0;
   if (exists) {
     // Replacing a device, a FIFO or a directory by a regular file is never wanted.
-    if (!S_ISREG(st.st_mode)) {
-      report(*file, err);
-      return nullptr;
-    }
+    if (!S_ISREG(st.st_mode)) return nullptr;
     mode = st.st_mode & 07777;
     file->existing = FileIdentity{st.st_dev, st.st_ino};
   } else if (errno != ENOENT) {
-    report(*file, err);
     return nullptr;
   }
   file->directory = directory_of(file->destination);
   file->name = file->destination.substr(file->destination.rfind('/') + 1);
   file->directory_fd = open(file->directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (file->directory_fd < 0) {
-    report(*file, err);
-    return nullptr;
-  }
+  if (file->directory_fd < 0) return nullptr;
   int fd = unnamed ? openat(file->directory_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode) : -1;
   if (fd < 0) {
     // A file system without files that have no name: a named one, removed by signals.
-    std::string temporary = file->directory + "/." + file->name + ".XXXXXX";
+    std::string temporary = file->directory + "/" + temporary_name_prefix(file->name) + "XXXXXX";
     fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-      report(*file, err);
-      return nullptr;
-    }
+    if (fd < 0) return nullptr;
     file->temporary = temporary;
     remove_on_signals(file->temporary);
   }
@@ -185,37 +171,17 @@ ReplacementFilePtr create_replacement(std::string_view target, FILE* err, bool u
   }
   if (fchmod(fd, mode) != 0 || !(file->stream = fdopen(fd, "w"))) {
     if (!file->stream) close(fd);
-    report(*file, err);
     return nullptr;
   }
   std::setvbuf(file->stream, nullptr, _IOFBF, kStreamBuffer);
   return file;
 }
 
-bool replacement_skip(const ReplacementFile& file, WalkSkip& skip) {
-  if (file.existing) skip.files.push_back(*file.existing);
-  FileIdentity identity;
-  if (!file_identity(fileno(file.stream), identity)) return false;
-  skip.files.push_back(identity);
-  if (!file_identity(file.directory_fd, identity)) return false;
-  skip.places.push_back({identity, file.name});
-  // A link named as the output leads to the output too, whatever it replaced.
-  if (file.target != file.destination) {
-    std::string directory = directory_of(file.target);
-    struct stat st;
-    if (stat(directory.c_str(), &st) != 0) return false;
-    skip.places.push_back({{st.st_dev, st.st_ino}, file.target.substr(file.target.rfind('/') + 1)});
-  }
-  return true;
+bool flush_replacement(ReplacementFile& file) {
+  return std::fflush(file.stream) == 0 && !std::ferror(file.stream);
 }
 
-bool flush_replacement(ReplacementFile& file, FILE* err) {
-  if (std::fflush(file.stream) == 0 && !std::ferror(file.stream)) return true;
-  report(file, err);
-  return false;
-}
-
-bool commit_replacement(ReplacementFile& file, FILE* err) {
+bool commit_replacement(ReplacementFile& file) {
   bool ok =
       std::fflush(file.stream) == 0 && !std::ferror(file.stream) && fsync(fileno(file.stream)) == 0;
   ok = ok && (!file.temporary.empty() || link_unnamed(file));
@@ -224,7 +190,6 @@ bool commit_replacement(ReplacementFile& file, FILE* err) {
   std::string temporary_name = file.temporary.substr(file.temporary.rfind('/') + 1);
   if (!ok || renameat(file.directory_fd, temporary_name.c_str(), file.directory_fd,
                       file.name.c_str()) != 0) {
-    report(file, err);
     return false;
   }
   file.committed = true;

@@ -2,16 +2,14 @@
 // beside it, which takes the file's place only once the output is complete.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "directory_walk.h"
+#include "fault.h"
+#include "file_identity.h"
 
 struct ReplacementFile {
   std::string target;       // the file to replace, as named
@@ -32,24 +30,23 @@ struct ReplacementFileDeleter {
 };
 using ReplacementFilePtr = std::unique_ptr<ReplacementFile, ReplacementFileDeleter>;
 
+// The fault of every failure below: "failed to write <target>".
+Fault write_fault(std::string_view target);
+
 // Creates the temporary file for `target`: a file without a name in the destination's
 // directory (O_TMPFILE), or, where the file system refuses that, a named one that
 // SIGINT, SIGTERM, SIGHUP and SIGPIPE remove. A new target will get mode 0644 less the
-// umask, an existing one keeps its mode. On failure (no such directory, no permission,
-// a target that is not a regular file) writes "failed to write <target>" to `err` and
-// returns none. With `unnamed` false the named temporary file is made at once.
-ReplacementFilePtr create_replacement(std::string_view target, FILE* err, bool unnamed = true);
+// umask, an existing one keeps its mode. Returns none on failure (no such directory, no
+// permission, a target that is not a regular file). With `unnamed` false the named
+// temporary file is made at once.
+ReplacementFilePtr create_replacement(std::string_view target, bool unnamed = true);
 
-// What the walk must pass over: the temporary file and the target when it exists, by
-// identity, and the places of the destination (with its temporary files' leftovers)
-// and of the target. False when an identity cannot be had.
-bool replacement_skip(const ReplacementFile& file, WalkSkip& skip);
+// The directory that holds the file at `path`, as a path.
+std::string directory_of(const std::string& path);
 
-// Writes out what the stream still holds. On failure writes "failed to write <target>"
-// to `err` and returns false.
-bool flush_replacement(ReplacementFile& file, FILE* err);
+// Writes out what the stream still holds; false on failure.
+bool flush_replacement(ReplacementFile& file);
 
 // Flushes the temporary file to disk, names it and renames it over the target. On
-// failure writes "failed to write <target>" to `err`, removes the temporary file, leaves
-// the target as it was and returns false.
-bool commit_replacement(ReplacementFile& file, FILE* err);
+// failure removes the temporary file, leaves the target as it was and returns false.
+bool commit_replacement(ReplacementFile& file);

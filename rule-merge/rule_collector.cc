@@ -9,10 +9,13 @@
 #include <memory>
 #include <string>
 
+#include "text_escape.h"
+
 namespace {
 
 // The read buffer: every line that fits it is read whole before its object is written.
 constexpr std::size_t kReadBuffer = std::size_t{1} << 18;
+constexpr std::size_t kMaxRuleNameLength = 999;  // longer comment names give no name
 
 bool is_blank(char c) {
   return c == ' ' || c == '\t';
@@ -22,6 +25,7 @@ struct Collector {
   RuleWriter& writer;
   RuleSet* seen = nullptr;  // with --new-only, the raw texts met so far
   std::string name;         // the pending rule name, as read; empty when there is none
+  bool long_rules = false;  // with --new-only, a rule line was left out as too long
 };
 
 struct FileReader {
@@ -33,13 +37,14 @@ struct FileReader {
   std::size_t start = 0;    // where the line being read begins
   std::size_t scanned = 0;  // no line feed stands between start and here
   bool at_end = false;
+  bool failed = false;             // a read failed: no more is read
   std::unique_ptr<char[]> reread;  // for the few long lines read a second time
 };
 
 // Reads what follows the bytes in the buffer into the room after them, in one read: the
 // lines that arrive before an error are then handled before it is met.
 bool read_more(FileReader& r) {
-  for (;;) {
+  while (!r.failed) {
     ssize_t n = r.read_at(r.fd, r.buffer.get() + r.length, kReadBuffer - r.length,
                           r.offset + static_cast<off_t>(r.length));
     if (n >= 0) {
@@ -47,8 +52,9 @@ bool read_more(FileReader& r) {
       r.at_end = n == 0;
       return true;
     }
-    if (errno != EINTR) return false;
+    if (errno != EINTR) r.failed = true;
   }
+  return false;
 }
 
 // The pending name a comment line gives: its text after the `#` and the blanks that
@@ -69,9 +75,22 @@ void take_name(Collector& c, std::string_view comment) {
   }
 }
 
-// With --new-only, false for a raw text met before; it is remembered otherwise.
-bool is_new(Collector& c, RawHash hash) {
-  return !c.seen || add_rule(*c.seen, hash);
+// With --new-only, whether the rule line goes in: not when its raw text, as the written
+// JSON string stands for it, was met before (it is remembered otherwise), nor when the
+// written string would be too long to be read back.
+bool is_new(Collector& c, std::string_view line) {
+  constexpr std::size_t kSureToFit = kMaxNewOnlyRaw / kMaxJsonEscapeLength;
+  if (line.size() > kSureToFit &&
+      (line.size() > kMaxNewOnlyRaw || json_escaped_size(line) > kMaxNewOnlyRaw)) {
+    c.long_rules = true;
+    return false;
+  }
+  bool ascii = true;
+  RawHash hash = hash_raw(line, ascii);
+  if (ascii || utf8_valid_prefix(line) == line.size()) return add_rule(*c.seen, hash);
+  std::string meant;
+  append_utf8_mended(meant, line);
+  return add_rule(*c.seen, hash_raw(meant));
 }
 
 // A line the buffer holds whole, its line feed aside.
@@ -85,7 +104,7 @@ void take_line(Collector& c, std::string_view line, bool newline) {
   } else if (line[i] == '#') {
     take_name(c, line.substr(i + 1));
   } else {
-    if (!c.seen || is_new(c, hash_raw(line))) {
+    if (!c.seen || is_new(c, line)) {
       begin_rule(c.writer, c.name);
       write_raw(c.writer, line);
       end_rule(c.writer);
@@ -111,7 +130,6 @@ struct LongLine {
   // The rule's bytes go out as they are read: its kind was known from the first piece.
   bool streaming = false;
   bool space_held = false;  // a final space not yet passed on
-  RawHasher hasher;
 };
 
 void classify(LongLine& line, std::string_view piece) {
@@ -143,24 +161,19 @@ void classify(LongLine& line, std::string_view piece) {
   }
 }
 
-void pass_raw(Collector& c, LongLine& line, std::string_view piece) {
-  if (line.streaming) write_raw(c.writer, piece);
-  if (c.seen) hash_more(line.hasher, piece);
-}
-
-// Passes the next bytes of a streamed rule on, to the writer or to the hasher; a final
-// space is held back until the next bytes or the line's end show whether it goes.
+// Passes the next bytes of a streamed rule on to the writer; a final space is held back
+// until the next bytes or the line's end show whether it goes.
 void pass_on(Collector& c, LongLine& line, std::string_view piece) {
   if (piece.empty()) return;
   if (line.space_held) {
     line.space_held = false;
-    pass_raw(c, line, " ");
+    write_raw(c.writer, " ");
   }
   if (piece.back() == ' ') {
     piece.remove_suffix(1);
     line.space_held = true;
   }
-  pass_raw(c, line, piece);
+  write_raw(c.writer, piece);
 }
 
 // Reads `length` bytes at `start` again, a piece at a time, for `each`. False when the
@@ -185,20 +198,9 @@ bool reread(FileReader& r, off_t start, std::size_t length, Each each) {
   return true;
 }
 
-// The rule at the end of a long line that was not streamed: its first blanks were
-// longer than the buffer, or --new-only must see the whole line before it is written.
-// Its bytes are read a second time.
-bool finish_unstreamed_rule(Collector& c, FileReader& r, LongLine& line, off_t start,
-                            std::size_t length, bool hashed) {
-  if (c.seen) {
-    if (!hashed) {
-      line.hasher = RawHasher();
-      if (!reread(r, start, length, [&](std::string_view p) { hash_more(line.hasher, p); })) {
-        return false;
-      }
-    }
-    if (!is_new(c, hash_result(line.hasher))) return true;
-  }
+// The rule at the end of a long line that was not streamed, as its first blanks were
+// longer than the buffer. Its bytes are read a second time.
+bool finish_unstreamed_rule(Collector& c, FileReader& r, off_t start, std::size_t length) {
   begin_rule(c.writer, c.name);
   bool whole = reread(r, start, length, [&](std::string_view p) { write_raw(c.writer, p); });
   end_rule(c.writer);  // the object stays valid JSON; the run reports the failure
@@ -211,7 +213,6 @@ bool finish_unstreamed_rule(Collector& c, FileReader& r, LongLine& line, off_t s
 bool take_long_line(Collector& c, FileReader& r) {
   const off_t start = r.offset;
   LongLine line;
-  bool from_start = true;  // every byte of the rule went through pass_on
   bool newline = false;
   for (;;) {
     const char* begin = r.buffer.get();
@@ -222,14 +223,13 @@ bool take_long_line(Collector& c, FileReader& r) {
     if (!piece.empty()) {
       bool decided = line.kind == LongLine::kRule;
       classify(line, piece);
-      if (!decided && line.kind == LongLine::kRule) {
-        from_start = line.length == piece.size();
-        if (from_start && !c.seen) {
-          begin_rule(c.writer, c.name);
-          line.streaming = true;
-        }
+      // A rule streams when its kind shows in the first piece; with --new-only it is far
+      // too long to be merged at all.
+      if (!decided && line.kind == LongLine::kRule && line.length == piece.size() && !c.seen) {
+        begin_rule(c.writer, c.name);
+        line.streaming = true;
       }
-      if (line.kind == LongLine::kRule && from_start) pass_on(c, line, piece);
+      if (line.streaming) pass_on(c, line, piece);
     }
     if (found) {
       newline = true;
@@ -244,7 +244,7 @@ bool take_long_line(Collector& c, FileReader& r) {
     }
     if (r.at_end) break;
   }
-  if (newline && line.space_held) pass_raw(c, line, " ");
+  if (newline && line.space_held) write_raw(c.writer, " ");
   bool final_space = !newline && line.last == ' ';
   switch (line.kind) {
     case LongLine::kBlank:
@@ -263,14 +263,30 @@ bool take_long_line(Collector& c, FileReader& r) {
     case LongLine::kRule:
       if (line.streaming) {
         end_rule(c.writer);
-      } else if (!finish_unstreamed_rule(c, r, line, start, line.length - (final_space ? 1 : 0),
-                                         from_start)) {
+      } else if (c.seen) {
+        c.long_rules = true;  // far longer than a string the document can hold
+      } else if (!finish_unstreamed_rule(c, r, start, line.length - (final_space ? 1 : 0))) {
         return false;
       }
       c.name.clear();
       break;
   }
   return true;
+}
+
+// Reads until the buffer holds the first block of the file, or the whole file when it is
+// shorter, or a read fails.
+void read_first_block(FileReader& r) {
+  while (!r.at_end && r.length < kFirstBlock && read_more(r)) {
+  }
+}
+
+// True when the bytes begin with the magic of bzip2: "BZh", the block size, then the
+// magic of a block or of the end of the stream.
+bool is_bzip2(std::string_view head) {
+  return head.size() >= 10 && head.starts_with("BZh") && head[3] >= '1' && head[3] <= '9' &&
+         (head.substr(4, 6) == "\x31\x41\x59\x26\x53\x59" ||
+          head.substr(4, 6) == "\x17\x72\x45\x38\x50\x90");
 }
 
 bool collect_lines(FileReader& r, Collector& c) {
@@ -306,26 +322,69 @@ bool collect_lines(FileReader& r, Collector& c) {
   }
 }
 
+// Kept out of line: called once a file, it would only crowd the registers of the line
+// loop it would be put into.
+[[gnu::noinline]] bool is_binary(std::string_view first_block) {
+  // The magic bytes of the compressed files and archives rule sets come in.
+  struct Magic {
+    std::size_t offset;
+    std::string_view bytes;
+  };
+  static constexpr Magic kMagics[] = {
+      {0, "\x1f\x8b"},  // gzip
+      {0, std::string_view("\xfd"
+                           "7zXZ\0",
+                           6)},  // xz
+      {0, "\x28\xb5\x2f\xfd"},   // zstd
+      {0, "PK\x03\x04"},         // zip
+      {0, "PK\x05\x06"},         // zip, empty
+      {0, "PK\x07\x08"},         // zip, spanned
+      {257, "ustar"},            // tar (POSIX and GNU)
+  };
+  if (first_block.find('\0') != std::string_view::npos || is_bzip2(first_block)) return true;
+  return std::any_of(std::begin(kMagics), std::end(kMagics), [&](const Magic& magic) {
+    return first_block.substr(std::min(magic.offset, first_block.size())).starts_with(magic.bytes);
+  });
+}
+
 }  // namespace
 
-bool collect_file_rules(int fd, RuleWriter& writer, ReadAt read_at, RuleSet* seen) {
+FileRules collect_file_rules(int fd, RuleWriter& writer, ReadAt read_at, RuleSet* seen) {
   FileReader reader;
   reader.fd = fd;
   reader.read_at = read_at;
-  Collector collector{writer, seen, {}};
-  bool whole = collect_lines(reader, collector);
+  FileRules result;
+  // When reading fails in the first block, the lines read whole before it are merged
+  // unless what was read is already not text.
+  read_first_block(reader);
+  if (is_binary(std::string_view(reader.buffer.get(), std::min(reader.length, kFirstBlock)))) {
+    result.binary = true;
+    return result;
+  }
+  Collector collector{writer, seen, {}, false};
+  result.whole = collect_lines(reader, collector);
+  result.long_rules = collector.long_rules;
   flush_rules(writer);
-  return whole;
+  return result;
 }
 
-bool collect_rules(std::string_view root, WalkSkip skip, RuleWriter& writer, FILE* err,
-                   RuleSet* seen) {
-  DirectoryWalkPtr walk = start_walk(root, std::move(skip), err);
+Collected collect_rules(std::string_view root, WalkSkip skip, RuleWriter& writer,
+                        std::vector<Fault>& faults, RuleSet* seen) {
+  DirectoryWalkPtr walk = start_walk(root, std::move(skip), faults);
   std::string path;
+  bool skipped = false;
   while (!std::ferror(writer.out)) {
     int fd = next_file(*walk, path);
     if (fd < 0) break;
-    if (!collect_file_rules(fd, writer, pread, seen)) report_read_failure(*walk);
+    FileRules file = collect_file_rules(fd, writer, pread, seen);
+    if (file.binary)
+      faults.push_back(fault_showing(FaultKind::kSkipped, "skipped binary file ", path));
+    if (file.long_rules) {
+      faults.push_back(fault_showing(FaultKind::kSkipped, "too long rule for -n in ", path));
+    }
+    skipped = skipped || file.binary || file.long_rules;
+    if (!file.whole) report_read_failure(*walk);
   }
-  return walk_complete(*walk);
+  if (!walk_complete(*walk)) return Collected::kIncomplete;
+  return skipped ? Collected::kSkipped : Collected::kWhole;
 }

@@ -2,7 +2,6 @@
 // mixing the other's state in; the table probes linearly from the low half.
 #include "rule_set.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -31,7 +30,12 @@ std::uint64_t finish64(std::uint64_t x) {
   return x;
 }
 
-void mix_block(RawHasher& h, std::uint64_t k1, std::uint64_t k2) {
+struct Lanes {
+  std::uint64_t h1 = 0x6a09e667f3bcc908;
+  std::uint64_t h2 = 0xbb67ae8584caa73b;
+};
+
+void mix_block(Lanes& h, std::uint64_t k1, std::uint64_t k2) {
   h.h1 ^= rotate(k1 * kMix1, 31) * kMix2;
   h.h1 = (rotate(h.h1, 27) + h.h2) * 5 + 0x52dce729;
   h.h2 ^= rotate(k2 * kMix2, 33) * kMix1;
@@ -40,33 +44,38 @@ void mix_block(RawHasher& h, std::uint64_t k1, std::uint64_t k2) {
 
 }  // namespace
 
-void hash_more(RawHasher& h, std::string_view piece) {
-  auto p = reinterpret_cast<const unsigned char*>(piece.data());
-  std::size_t size = piece.size();
-  h.length += size;
-  if (h.tail_size > 0) {
-    std::size_t take = std::min(size, 16 - h.tail_size);
-    std::memcpy(h.tail + h.tail_size, p, take);
-    h.tail_size += take;
-    p += take;
-    size -= take;
-    if (h.tail_size < 16) return;
-    mix_block(h, load64(h.tail), load64(h.tail + 8));
-    h.tail_size = 0;
-  }
-  for (; size >= 16; p += 16, size -= 16) mix_block(h, load64(p), load64(p + 8));
-  std::memcpy(h.tail, p, size);
-  h.tail_size = size;
+RawHash hash_raw(std::string_view text) {
+  bool ascii = true;
+  return hash_raw(text, ascii);
 }
 
-RawHash hash_result(const RawHasher& hasher) {
-  RawHasher h = hasher;
+RawHash hash_raw(std::string_view text, bool& ascii) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080;
+  auto p = reinterpret_cast<const unsigned char*>(text.data());
+  std::size_t size = text.size();
+  Lanes h;
+  std::uint64_t seen = 0;  // every word's bits, for the high bit of any byte
+  // Four blocks a step: a loop step costs as much as a quarter of a block.
+  for (; size >= 64; p += 64, size -= 64) {
+    std::uint64_t k[8];
+    for (int i = 0; i < 8; ++i) k[i] = load64(p + 8 * i);
+    seen |= (k[0] | k[1]) | (k[2] | k[3]) | (k[4] | k[5]) | (k[6] | k[7]);
+    for (int i = 0; i < 8; i += 2) mix_block(h, k[i], k[i + 1]);
+  }
+  for (; size >= 16; p += 16, size -= 16) {
+    std::uint64_t k1 = load64(p);
+    std::uint64_t k2 = load64(p + 8);
+    seen |= k1 | k2;
+    mix_block(h, k1, k2);
+  }
   // The last block is padded with zeros; the length tells padding from zero bytes.
   unsigned char block[16] = {};
-  std::memcpy(block, h.tail, h.tail_size);
+  if (size > 0) std::memcpy(block, p, size);
+  seen |= load64(block) | load64(block + 8);
+  ascii = (seen & kHighBits) == 0;
   mix_block(h, load64(block), load64(block + 8));
-  h.h1 ^= h.length;
-  h.h2 ^= h.length;
+  h.h1 ^= text.size();
+  h.h2 ^= text.size();
   h.h1 += h.h2;
   h.h2 += h.h1;
   h.h1 = finish64(h.h1);
@@ -74,12 +83,6 @@ RawHash hash_result(const RawHasher& hasher) {
   h.h1 += h.h2;
   h.h2 += h.h1;
   return {h.h1, h.h2};
-}
-
-RawHash hash_raw(std::string_view text) {
-  RawHasher hasher;
-  hash_more(hasher, text);
-  return hash_result(hasher);
 }
 
 namespace {
@@ -111,81 +114,5 @@ bool add_rule(RuleSet& set, RawHash hash) {
     if (!is_empty(old)) find_slot(larger, old) = old;
   }
   set.slots.swap(larger);
-  return true;
-}
-
-namespace {
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// The four hex digits of a \u escape at `at`, or -1.
-long read_hex4(std::string_view text, std::size_t at) {
-  if (at + 4 > text.size()) return -1;
-  long value = 0;
-  for (std::size_t i = at; i < at + 4; ++i) {
-    int digit = hex_value(text[i]);
-    if (digit < 0) return -1;
-    value = value * 16 + digit;
-  }
-  return value;
-}
-
-void put_utf8(std::string& out, unsigned long code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xc0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3f));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xe0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (code & 0x3f));
-  } else {
-    out += static_cast<char>(0xf0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (code & 0x3f));
-  }
-}
-
-}  // namespace
-
-bool decode_json_string(std::string_view text, std::string& decoded) {
-  decoded.clear();
-  std::size_t i = 0;
-  while (i < text.size()) {
-    std::size_t backslash = text.find('\\', i);
-    if (backslash == std::string_view::npos) backslash = text.size();
-    decoded.append(text.substr(i, backslash - i));
-    i = backslash;
-    if (i == text.size()) break;
-    if (i + 1 == text.size()) return false;
-    char e = text[i + 1];
-    i += 2;
-    constexpr std::string_view kEscaped = "\"\\/bfnrt";
-    constexpr std::string_view kMeant = "\"\\/\b\f\n\r\t";
-    if (std::size_t k = kEscaped.find(e); k != std::string_view::npos) {
-      decoded += kMeant[k];
-      continue;
-    }
-    if (e != 'u') return false;
-    long code = read_hex4(text, i);
-    if (code < 0) return false;
-    i += 4;
-    if (code >= 0xd800 && code < 0xdc00 && i + 1 < text.size() && text[i] == '\\' &&
-        text[i + 1] == 'u') {
-      long low = read_hex4(text, i + 2);
-      if (low >= 0xdc00 && low < 0xe000) {
-        code = 0x10000 + ((code - 0xd800) << 10) + (low - 0xdc00);
-        i += 6;
-      }
-    }
-    put_utf8(decoded, static_cast<unsigned long>(code));
-  }
   return true;
 }

@@ -1,4 +1,4 @@
-// Text escaping: control bytes in messages, JSON strings written to a stream.
+// Text escaping: bytes shown in messages, JSON strings written to a stream.
 #include "text_escape.h"
 
 namespace {
@@ -14,26 +14,110 @@ void put_run(FILE* stream, const char* begin, std::size_t length) {
 
 }  // namespace
 
-void put_message_text(FILE* stream, std::string_view text) {
+void append_message_text(std::string& message, std::string_view text) {
   constexpr char kHex[] = "0123456789abcdef";
-  std::size_t plain = 0;  // start of the run of bytes written as they are
+  std::size_t plain = 0;  // start of the run of bytes shown as they are
   for (std::size_t i = 0; i < text.size(); ++i) {
     auto c = static_cast<unsigned char>(text[i]);
-    if (!is_control(c)) continue;
-    put_run(stream, text.data() + plain, i - plain);
+    if (!is_control(c) && c != '\\') continue;
+    message.append(text.substr(plain, i - plain));
     plain = i + 1;
-    if (c == '\n') {
-      std::fputs("\\n", stream);
+    if (c == '\\') {
+      message += "\\\\";
+    } else if (c == '\n') {
+      message += "\\n";
     } else if (c == '\r') {
-      std::fputs("\\r", stream);
+      message += "\\r";
     } else if (c == '\t') {
-      std::fputs("\\t", stream);
+      message += "\\t";
     } else {
       const char escape[] = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
-      std::fwrite(escape, 1, sizeof escape, stream);
+      message.append(escape, sizeof escape);
     }
   }
-  put_run(stream, text.data() + plain, text.size() - plain);
+  message.append(text.substr(plain));
+}
+
+std::size_t json_escaped_size(std::string_view text) {
+  std::size_t size = 0;
+  const char* end = text.data() + text.size();
+  const char* p = text.data();
+#if defined(__SSE2__)
+  // Sixteen bytes at a time, as json_escape_run finds the special ones.
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i space = _mm_set1_epi8(0x20);
+  while (end - p >= 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i special =
+        _mm_or_si128(_mm_cmpgt_epi8(space, bytes),
+                     _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+    if (mask == 0) {
+      size += 16;
+      p += 16;
+      continue;
+    }
+    if (_mm_movemask_epi8(bytes) != 0) break;  // bytes above 0x7f: one at a time below
+    size += 16;
+    for (; mask != 0; mask &= mask - 1) {
+      size += static_cast<std::size_t>(
+                  kJsonEscapes[static_cast<unsigned char>(p[__builtin_ctz(mask)])][7]) -
+              1;
+    }
+    p += 16;
+  }
+#endif
+  while (p < end) {
+    auto c = static_cast<unsigned char>(*p);
+    if (c < 0x80) {
+      std::size_t length = static_cast<std::size_t>(kJsonEscapes[c][7]);
+      size += length == 0 ? 1 : length;
+      ++p;
+      continue;
+    }
+    int length = utf8_length(p, end);
+    if (length > 0) {
+      size += static_cast<std::size_t>(length);
+      p += length;
+    } else {
+      size += kMaxJsonEscapeLength;
+      ++p;
+    }
+  }
+  return size;
+}
+
+std::size_t utf8_valid_prefix(std::string_view text) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) {
+#if defined(__SSE2__)
+    // Runs of ASCII sixteen bytes at a time.
+    while (end - p >= 16 &&
+           _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) == 0) {
+      p += 16;
+    }
+    if (p == end) break;
+#endif
+    int length = utf8_length(p, end);
+    if (length <= 0) break;
+    p += length;
+  }
+  return static_cast<std::size_t>(p - text.data());
+}
+
+void append_utf8_mended(std::string& out, std::string_view text) {
+  while (!text.empty()) {
+    std::size_t valid = utf8_valid_prefix(text);
+    out.append(text.substr(0, valid));
+    text.remove_prefix(valid);
+    if (text.empty()) break;
+    auto c = static_cast<unsigned char>(text[0]);
+    out += static_cast<char>(0xc0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3f));
+    text.remove_prefix(1);
+  }
 }
 
 namespace {
@@ -45,9 +129,12 @@ void put_json_run(FILE* stream, std::string_view text) {
   char escaped[json_escape_room(kJsonPiece)];
   while (!text.empty()) {
     std::string_view piece = text.substr(0, kJsonPiece);
-    text.remove_prefix(piece.size());
-    std::fwrite(escaped, 1, static_cast<std::size_t>(json_escape_into(escaped, piece) - escaped),
-                stream);
+    std::size_t taken = piece.size();
+    // A character cut at the piece's end goes with the next piece.
+    char* end = piece.size() < text.size() ? json_escape_piece(escaped, piece, taken)
+                                           : json_escape_into(escaped, piece);
+    text.remove_prefix(taken);
+    std::fwrite(escaped, 1, static_cast<std::size_t>(end - escaped), stream);
   }
 }
 

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,14 +15,13 @@ struct Read {
 
 Read read(std::vector<const char*> args) {
   args.insert(args.begin(), "rule-merge");
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  FILE* err = open_memstream(&buffer, &size);
+  std::vector<Fault> faults;
   Read r;
-  r.line = read_command_line(static_cast<int>(args.size()), args.data(), err);
-  std::fclose(err);
-  r.err.assign(buffer, size);
-  std::free(buffer);
+  r.line = read_command_line(static_cast<int>(args.size()), args.data(), faults);
+  for (const Fault& fault : faults) {
+    EXPECT_EQ(fault.kind, FaultKind::kCommandLine);
+    r.err += fault.message;
+  }
   return r;
 }
 
@@ -79,6 +77,7 @@ TEST(CommandLine, RefusesWhatItDoesNotKnow) {
       {{"--out", "f"}, "unknown option --out\n"},
       {{"-of"}, "unknown option -of\n"},
       {{"--\x1b[2J"}, "unknown option --\\x1b[2J\n"},
+      {{"--a\\nb"}, "unknown option --a\\\\nb\n"},
       {{"-o"}, usage},
       {{"-o", ""}, usage},
       {{"--output"}, usage},

@@ -13,13 +13,14 @@
 
 #include "json_check.h"
 #include "process.h"
+#include "rule_objects.h"
 
 namespace {
 
 struct Merge {
   bool ok = false;
   std::string out;
-  std::string err;
+  std::string err;  // the faults' messages
 };
 
 // Runs the driver in `directory`, whose tmp/ supplies the rules.
@@ -27,18 +28,15 @@ Merge merge_in(const std::string& directory, std::string_view document) {
   int original = open(".", O_RDONLY | O_DIRECTORY);
   EXPECT_EQ(chdir(directory.c_str()), 0);
   char* out_buffer = nullptr;
-  char* err_buffer = nullptr;
-  std::size_t out_size = 0, err_size = 0;
+  std::size_t out_size = 0;
   FILE* out = open_memstream(&out_buffer, &out_size);
-  FILE* err = open_memstream(&err_buffer, &err_size);
   Merge m;
-  m.ok = merge_document(document, out, err) == MergeOutcome::kMerged;
+  MergeResult result = merge_document(document, out);
+  m.ok = result.outcome == MergeOutcome::kMerged;
+  for (const Fault& fault : result.faults) m.err += fault.message;
   std::fclose(out);
-  std::fclose(err);
   m.out.assign(out_buffer, out_size);
-  m.err.assign(err_buffer, err_size);
   std::free(out_buffer);
-  std::free(err_buffer);
   EXPECT_EQ(fchdir(original), 0);
   close(original);
   return m;
@@ -215,28 +213,20 @@ TEST(MergeDriver, DirectoryRenamedDuringTheWalkCostsNoOtherEntry) {
   std::setvbuf(out, nullptr, _IONBF, 0);
   int original = open(".", O_RDONLY | O_DIRECTORY);
   ASSERT_EQ(chdir(dir.path.c_str()), 0);
-  char* err_buffer = nullptr;
-  std::size_t err_size = 0;
-  FILE* err = open_memstream(&err_buffer, &err_size);
-  MergeOutcome outcome = merge_document(kDefaultDocument, out, err);
+  MergeResult result = merge_document(kDefaultDocument, out);
   std::fclose(out);
-  std::fclose(err);
-  std::string messages(err_buffer, err_size);
-  std::free(err_buffer);
   ASSERT_EQ(fchdir(original), 0);
   close(original);
 
   EXPECT_TRUE(output.renamed);
-  EXPECT_EQ(outcome, MergeOutcome::kMerged);
-  EXPECT_EQ(messages, "");
+  EXPECT_EQ(result.outcome, MergeOutcome::kMerged);
+  EXPECT_TRUE(result.faults.empty());
   // tmp/a is read whole through its descriptor; tmp/z is listed after the move, so it
   // now holds a and its files are read a second time.
-  auto rule = [](const std::string& raw) {
-    return R"({"name":"","enabled":false,"raw":")" + raw + R"("})";
-  };
-  EXPECT_EQ(output.written, R"({"enabled":false,"rule":[)" + rule("in a") + "," +
-                                rule("also in a") + "," + rule("b") + "," + rule("in a") + "," +
-                                rule("also in a") + "," + rule("z") + "]}");
+  EXPECT_EQ(output.written, R"({"enabled":false,"rule":[)" + rule_object("", "in a") + "," +
+                                rule_object("", "also in a") + "," + rule_object("", "b") + "," +
+                                rule_object("", "in a") + "," + rule_object("", "also in a") + "," +
+                                rule_object("", "z") + "]}");
 }
 
 }  // namespace

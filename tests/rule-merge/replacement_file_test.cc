@@ -18,12 +18,33 @@ namespace {
 TEST(ReplacementFile, NamedTemporaryFileTakesTheTargetsPlace) {
   ScratchDir dir;
   dir.write("out.json", "old");
-  ReplacementFilePtr file = create_replacement(dir.path + "/out.json", stderr, false);
+  ReplacementFilePtr file = create_replacement(dir.path + "/out.json", false);
   ASSERT_TRUE(file);
   std::fputs("new", file->stream);
-  ASSERT_TRUE(commit_replacement(*file, stderr));
+  ASSERT_TRUE(commit_replacement(*file));
   EXPECT_EQ(listing(dir.path), std::vector<std::string>{"out.json"});
   EXPECT_EQ(read_file(dir.path + "/out.json"), "new");
+}
+
+// A name of up to 255 bytes is replaced: the temporary name holds as much of it as fits.
+TEST(ReplacementFile, LongestNamesAreReplaced) {
+  for (std::size_t length : {std::size_t{247}, std::size_t{248}, std::size_t{255}}) {
+    for (bool unnamed : {true, false}) {
+      SCOPED_TRACE(testing::Message() << length << (unnamed ? " unnamed" : " named"));
+      ScratchDir dir;
+      const std::string name(length, 'n');
+      dir.write(name, "old");
+      ReplacementFilePtr file = create_replacement(dir.path + "/" + name, unnamed);
+      ASSERT_TRUE(file);
+      std::fputs("new", file->stream);
+      ASSERT_TRUE(commit_replacement(*file));
+      EXPECT_EQ(listing(dir.path), std::vector<std::string>{name});
+      EXPECT_EQ(read_file(dir.path + "/" + name), "new");
+      std::string temporary = temporary_name_prefix(name) + "Ab12Cd";
+      EXPECT_LE(temporary.size(), 255u);
+      EXPECT_TRUE(is_temporary_name(temporary, name));
+    }
+  }
 }
 
 // A signal ends the run and takes the named temporary file with it; one the caller
@@ -47,12 +68,12 @@ TEST(ReplacementFile, SignalsRemoveTheNamedTemporaryFile) {
       sigemptyset(&wanted);
       sigaddset(&wanted, c.signal_number);
       sigprocmask(SIG_UNBLOCK, &wanted, nullptr);
-      ReplacementFilePtr file = create_replacement(dir.path + "/out.json", stderr, false);
+      ReplacementFilePtr file = create_replacement(dir.path + "/out.json", false);
       if (!file || file->temporary.empty()) _exit(1);
       std::fputs("partial", file->stream);
       std::fflush(file->stream);
       raise(c.signal_number);
-      _exit(commit_replacement(*file, stderr) ? 3 : 4);
+      _exit(commit_replacement(*file) ? 3 : 4);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);

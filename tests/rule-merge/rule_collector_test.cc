@@ -24,6 +24,7 @@ namespace {
 struct Collected {
   std::string out;
   bool whole = false;
+  FileRules file;
 };
 
 Collected collect_with(const std::string& content, bool needs_comma, ReadAt read_at,
@@ -34,7 +35,8 @@ Collected collect_with(const std::string& content, bool needs_comma, ReadAt read
   FILE* out = std::tmpfile();
   RuleWriter writer = make_rule_writer(out, needs_comma);
   Collected result;
-  result.whole = collect_file_rules(fileno(file), writer, read_at, seen);
+  result.file = collect_file_rules(fileno(file), writer, read_at, seen);
+  result.whole = result.file.whole;
   result.out = stream_text(out);
   std::fclose(out);
   std::fclose(file);
@@ -48,11 +50,6 @@ std::string collect(const std::string& content, bool needs_comma = false) {
   return result.out;
 }
 
-std::string rule(std::string_view name, std::string_view raw) {
-  return "{\"name\":\"" + std::string(name) + "\",\"enabled\":false,\"raw\":\"" + std::string(raw) +
-         "\"}";
-}
-
 TEST(RuleCollector, TurnsLinesIntoNamedRuleObjects) {
   struct Case {
     std::string file;
@@ -60,31 +57,36 @@ TEST(RuleCollector, TurnsLinesIntoNamedRuleObjects) {
   };
   const Case cases[] = {
       {"# ssh\nalert tcp any any -> any 22\nalert udp any any -> any 53\n",
-       rule("ssh", "alert tcp any any -> any 22") + "," + rule("", "alert udp any any -> any 53")},
+       rule_object("ssh", "alert tcp any any -> any 22") + "," +
+           rule_object("", "alert udp any any -> any 53")},
       // Leading blanks stay in raw though they are skipped to classify the line.
-      {"  drop \"x\"\n", rule("", "  drop \\\"x\\\"")},
-      {"#\t  name here\nr\n", rule("name here", "r")},
+      {"  drop \"x\"\n", rule_object("", "  drop \\\"x\\\"")},
+      {"#\t  name here\nr\n", rule_object("name here", "r")},
       // A blank line, or another rule, clears the pending name; the last comment wins.
       {"# a\n\nr1\n# b\n# c\nr2\nr3\n",
-       rule("", "r1") + "," + rule("c", "r2") + "," + rule("", "r3")},
-      {"# a\n  \t \nr\n", rule("", "r")},
-      {"   # indented comment\nr\n", rule("indented comment", "r")},
-      {"#\nr\n", rule("", "r")},
+       rule_object("", "r1") + "," + rule_object("c", "r2") + "," + rule_object("", "r3")},
+      {"# a\n  \t \nr\n", rule_object("", "r")},
+      {"   # indented comment\nr\n", rule_object("indented comment", "r")},
+      {"#\nr\n", rule_object("", "r")},
       // Exactly one final newline or space goes; a carriage return stays, escaped.
-      {"r  \n", rule("", "r  ")},
-      {"r  ", rule("", "r ")},
-      {"r ", rule("", "r")},
-      {"r", rule("", "r")},
-      {"r\r\n", rule("", "r\\r")},
-      {"# n\r\nr\r\n", rule("n\\r", "r\\r")},
-      {"\r\n", rule("", "\\r")},
+      {"r  \n", rule_object("", "r  ")},
+      {"r  ", rule_object("", "r ")},
+      {"r ", rule_object("", "r")},
+      {"r", rule_object("", "r")},
+      {"r\r\n", rule_object("", "r\\r")},
+      {"# n\r\nr\r\n", rule_object("n\\r", "r\\r")},
+      {"\r\n", rule_object("", "\\r")},
       // Backslashes are escaped before quotes.
-      {"a\\\"b\n", rule("", "a\\\\\\\"b")},
-      {"# q\"\\\nr\n", rule("q\\\"\\\\", "r")},
-      // Bytes below 0x20 become JSON escapes; bytes from 0x20 up are written as read.
-      {std::string("a\x01\x08\x0c\x1f\x7f\xff", 7) + std::string(1, '\0') + "z\n",
-       rule("", "a\\u0001\\b\\f\\u001f\x7f\xff\\u0000z")},
-      {"\tr\tx\n", rule("", "\\tr\\tx")},
+      {"a\\\"b\n", rule_object("", "a\\\\\\\"b")},
+      {"# q\"\\\nr\n", rule_object("q\\\"\\\\", "r")},
+      // Bytes below 0x20 become JSON escapes; a zero byte past the first block is no sign
+      // of a binary file.
+      {std::string(kFirstBlock, '\n') + std::string("a\x01\x08\x0c\x1f\x7f\xff", 7) +
+           std::string(1, '\0') + "z\n",
+       rule_object("", "a\\u0001\\b\\f\\u001f\x7f\\u00ff\\u0000z")},
+      // Valid UTF-8 as it is; a byte outside it (Latin-1 text) read as Latin-1.
+      {"# caf\xe9\ncaf\xc3\xa9 caf\xe9\n", rule_object("caf\\u00e9", "caf\xc3\xa9 caf\\u00e9")},
+      {"\tr\tx\n", rule_object("", "\\tr\\tx")},
       {"", ""},
       {"# only a comment\n\n\n", ""},
   };
@@ -100,7 +102,7 @@ TEST(RuleCollector, TellsWhenReadingFails) {
   ASSERT_GE(fd, 0);
   FILE* out = std::tmpfile();
   RuleWriter writer = make_rule_writer(out, false);
-  EXPECT_FALSE(collect_file_rules(fd, writer));
+  EXPECT_FALSE(collect_file_rules(fd, writer).whole);
   EXPECT_FALSE(writer.needs_comma);
   std::fclose(out);
   close(fd);
@@ -142,12 +144,12 @@ TEST(RuleCollector, ReadErrorWritesOnlyTheLinesReadWhole) {
   };
   const Case cases[] = {
       {0, 4096, ""},
-      {9, 4096, rule("one", "r1")},
+      {9, 4096, rule_object("one", "r1")},
       // A line counts once its newline is read: "r2" alone is no line.
-      {11, 4096, rule("one", "r1")},
-      {12, 4096, rule("one", "r1") + "," + rule("", "r2")},
-      {12, 1, rule("one", "r1") + "," + rule("", "r2")},
-      {file.size() - 1, 3, rule("one", "r1") + "," + rule("", "r2")},
+      {11, 4096, rule_object("one", "r1")},
+      {12, 4096, rule_object("one", "r1") + "," + rule_object("", "r2")},
+      {12, 1, rule_object("one", "r1") + "," + rule_object("", "r2")},
+      {file.size() - 1, 3, rule_object("one", "r1") + "," + rule_object("", "r2")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.end);
@@ -165,16 +167,16 @@ TEST(RuleCollector, ReadErrorInALineLongerThanTheBufferClosesItsObject) {
   flaky = {3 + (1 << 19), 1 << 16};
   Collected result = collect_with("r\n" + long_line + "\n", false, flaky_read);
   EXPECT_FALSE(result.whole);
-  EXPECT_EQ(result.out, rule("", "r") + "," + rule("", std::string((1 << 19) + 1, 'x')));
+  EXPECT_EQ(result.out,
+            rule_object("", "r") + "," + rule_object("", std::string((1 << 19) + 1, 'x')));
 }
 
 TEST(RuleCollector, FileCutShortBetweenTheTwoReadsOfALongLineStaysValidJson) {
-  // With --new-only a long line is read once to its newline at 1 MiB, then cut before it
-  // is read again to be written.
-  const std::string long_line(1 << 20, 'x');
+  // A rule line whose first byte comes after 1 MiB of blanks is read once to its newline,
+  // then cut before it is read again to be written.
+  const std::string long_line = std::string(1 << 20, ' ') + "x";
   flaky = {1000, std::size_t{1} << 30, true, 1 << 20};
-  RuleSet seen;
-  Collected result = collect_with(long_line + "\n", true, flaky_read, &seen);
+  Collected result = collect_with(long_line + "\n", true, flaky_read);
   EXPECT_FALSE(result.whole);
   EXPECT_TRUE(flaky.cut);
   EXPECT_TRUE(json_valid("[0" + result.out + "]")) << result.out.substr(0, 100);
@@ -185,10 +187,11 @@ TEST(RuleCollector, CommentNameLimitIsMeasuredEscaped) {
   fits += '"';  // 999 characters once escaped
   std::string too_long(998, 'n');
   too_long += '\\';  // 1000 characters once escaped
-  EXPECT_EQ(collect("# " + fits + "\nr\n"), rule(std::string(997, 'n') + "\\\"", "r"));
-  EXPECT_EQ(collect("# " + too_long + "\nr\n"), rule("", "r"));
-  EXPECT_EQ(collect("#" + std::string(999, 'n') + "\nr\n"), rule(std::string(999, 'n'), "r"));
-  EXPECT_EQ(collect("#" + std::string(1000, 'n') + "\nr\n"), rule("", "r"));
+  EXPECT_EQ(collect("# " + fits + "\nr\n"), rule_object(std::string(997, 'n') + "\\\"", "r"));
+  EXPECT_EQ(collect("# " + too_long + "\nr\n"), rule_object("", "r"));
+  EXPECT_EQ(collect("#" + std::string(999, 'n') + "\nr\n"),
+            rule_object(std::string(999, 'n'), "r"));
+  EXPECT_EQ(collect("#" + std::string(1000, 'n') + "\nr\n"), rule_object("", "r"));
 }
 
 TEST(RuleCollector, ReadsAndEscapesLinesOfAnyLengthWhole) {
@@ -196,7 +199,7 @@ TEST(RuleCollector, ReadsAndEscapesLinesOfAnyLengthWhole) {
   for (int i = 0; i < 60000; ++i) line += "a\"\\";
   std::string escaped;
   for (int i = 0; i < 60000; ++i) escaped += "a\\\"\\\\";
-  EXPECT_EQ(collect(line + "\n" + line), rule("", escaped) + "," + rule("", escaped));
+  EXPECT_EQ(collect(line + "\n" + line), rule_object("", escaped) + "," + rule_object("", escaped));
 }
 
 using Rules = std::vector<RuleObject>;
@@ -302,24 +305,101 @@ TEST(RuleCollector, FailedReadAtEachReadCutsNoObject) {
   }
 }
 
-// --new-only: a raw text already in the set, or met earlier, gives no object, whatever
-// its length and however it is read; the name above it goes with it.
+// --new-only: a raw text already in the set, or met earlier, gives no object however it
+// is read, and the name above it goes with it. A rule whose written raw would be longer
+// than the scanner takes back is left out and told.
 TEST(RuleCollector, NewOnlyPassesOverRawsMetBefore) {
-  const std::string long_rule = "l" + std::string(kBuffer + 10, 'x');
-  const std::string late_rule = std::string(kBuffer + 3, ' ') + "q";
-  const std::string file = "old\n# n\nnew\nnew\n# m\nold\nx\n" + long_rule + "\n" + long_rule +
-                           " \n" + long_rule + "\n" + late_rule + "\n" + late_rule + "\nlast ";
-  const Rules expected = {{"n", "new"},          {"", "x"},       {"", long_rule},
-                          {"", long_rule + " "}, {"", late_rule}, {"", "last"}};
-  for (std::size_t most : {kBuffer * 2, std::size_t{7000}}) {
+  const std::string file = "old\n# n\nnew\nnew\n# m\nold\nx\ncaf\xe9\nlast ";
+  const Rules expected = {{"n", "new"}, {"", "x"}, {"", "last"}};
+  for (std::size_t most : {kBuffer * 2, std::size_t{3}}) {
     SCOPED_TRACE(most);
     RuleSet seen;
     add_rule(seen, hash_raw("old"));
-    add_rule(seen, hash_raw("last "));  // the final space of the last line goes
+    add_rule(seen, hash_raw("caf\xc3\xa9"));  // as \u00e9 is read back
+    add_rule(seen, hash_raw("last "));        // the final space of the last line goes
     flaky = {file.size() + 1, most};
     Collected result = collect_with(file, false, flaky_read, &seen);
     EXPECT_TRUE(result.whole);
+    EXPECT_FALSE(result.file.long_rules);
     EXPECT_EQ(written_rules(result.out), expected);
+  }
+  struct Case {
+    std::string line;
+    bool merged;
+  };
+  const Case cases[] = {
+      {std::string(8191, 'a'), true},
+      {std::string(8192, 'a'), false},
+      {std::string(4095, '\\') + "a", true},  // 8191 bytes written
+      {std::string(4096, '\\'), false},
+      {std::string(1365, '\x01') + "a", true},  // \u0001 each
+      {std::string(1366, '\x01'), false},
+      {std::string(1365, '\xe9') + "a", true},
+      {std::string(1366, '\xe9'), false},
+      {"r" + std::string(kBuffer + 10, 'x'), false},
+      {std::string(kBuffer + 3, ' ') + "q", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line.size());
+    RuleSet seen;
+    Collected result = collect_with("# n\n" + c.line + "\nr\n", false, pread, &seen);
+    Rules merged = {{"", "r"}};
+    if (c.merged) merged = rules_of_lines("# n\n" + c.line + "\nr\n");
+    EXPECT_EQ(result.file.long_rules, !c.merged);
+    EXPECT_EQ(written_rules(result.out), merged);
+  }
+}
+
+// A long line streams out in pieces: a character cut between two pieces is written whole.
+TEST(RuleCollector, CharacterCutBetweenTwoReadsIsWrittenWhole) {
+  for (std::size_t at = kBuffer - 4; at <= kBuffer; ++at) {
+    SCOPED_TRACE(at);
+    std::string line = "r" + std::string(at - 1, 'a') + "\xe2\x82\xac\xf0\x9f\x98\x80\xe9" +
+                       std::string(kBuffer, 'b');
+    flaky = {line.size() + 2, kBuffer / 2 + 1};
+    Collected result = collect_with(line + "\n", false, flaky_read);
+    EXPECT_EQ(written_rules(result.out), rules_of_lines(line));
+  }
+}
+
+// A file whose first block holds a zero byte, or that begins as an archive or a
+// compressed file does, is not text.
+TEST(RuleCollector, TellsBinaryFilesByTheirFirstBlock) {
+  std::string tar(600, 'a');
+  tar.replace(257, 5, "ustar");
+  struct Case {
+    std::string head;
+    bool binary;
+  };
+  const Case cases[] = {
+      {"alert tcp any any -> any 22\n", false},
+      {"caf\xe9 \xc3\xa9 \xff\xfe\n", false},
+      {std::string("r\n\0", 3), true},
+      {std::string(kFirstBlock - 1, 'a') + std::string(1, '\0'), true},
+      {std::string(kFirstBlock, 'a') + std::string(1, '\0'), false},
+      {"\x1f\x8b\x08", true},
+      {"BZh91AY&SY", true},
+      {"BZh9\x17\x72\x45\x38\x50\x90", true},
+      {"BZh91AY&SX", false},
+      {"BZh is no rule", false},
+      {std::string("\xfd"
+                   "7zXZ\0",
+                   6),
+       true},
+      {"\x28\xb5\x2f\xfd", true},
+      {"PK\x03\x04", true},
+      {"PK\x05\x06", true},
+      {"PK\x07\x08", true},
+      {"PK is no zip", false},
+      {tar, true},
+      {tar.substr(0, 261), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.head));
+    Collected result = collect_with(c.head, false, pread);
+    EXPECT_EQ(result.file.binary, c.binary);
+    EXPECT_TRUE(result.whole);
+    EXPECT_TRUE(!c.binary || result.out.empty());
   }
 }
 

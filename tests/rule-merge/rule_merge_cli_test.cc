@@ -21,6 +21,7 @@
 #include "file_text.h"
 #include "json_check.h"
 #include "process.h"
+#include "rule_objects.h"
 
 namespace {
 
@@ -29,11 +30,6 @@ ProcessResult rule_merge(const ScratchDir& dir, std::vector<std::string> args = 
   args.insert(args.begin(), RULE_MERGE_BINARY);
   options.cwd = dir.path;
   return run_process(args, options);
-}
-
-std::string rule(std::string_view name, std::string_view raw) {
-  return "{\"name\":\"" + std::string(name) + "\",\"enabled\":false,\"raw\":\"" + std::string(raw) +
-         "\"}";
 }
 
 void expect_result(const ProcessResult& r, const std::string& out, const std::string& err,
@@ -99,7 +95,7 @@ TEST(RuleMergeCli, DocumentWithoutRuleArrayWritesNothing) {
 TEST(RuleMergeCli, LeadingCommaFollowsTheArray) {
   ScratchDir dir;
   dir.write("tmp/a", "r1\nr2\n");
-  const std::string rules = rule("", "r1") + "," + rule("", "r2");
+  const std::string rules = rule_object("", "r1") + "," + rule_object("", "r2");
   struct Case {
     std::string document;
     std::string expected;
@@ -134,10 +130,10 @@ TEST(RuleMergeCli, WalksTmpInByteOrderDirectoriesFirst) {
   dir.write("tmp/\xc3\xa9", "e-acute\n");
   // A new file clears the pending name: the comment at the end of C names nothing.
   dir.write("tmp/B", "# dangling name\n");
-  std::string expected = "{\"enabled\":false,\"rule\":[" + rule("", "C") + "," +
-                         rule("", "a/deeper/x") + "," + rule("", "a/inner") + "," +
-                         rule("named", "a") + "," + rule("", "b") + "," + rule("", "e-acute") +
-                         "]}";
+  std::string expected = "{\"enabled\":false,\"rule\":[" + rule_object("", "C") + "," +
+                         rule_object("", "a/deeper/x") + "," + rule_object("", "a/inner") + "," +
+                         rule_object("named", "a") + "," + rule_object("", "b") + "," +
+                         rule_object("", "e-acute") + "]}";
   expect_result(rule_merge(dir), expected, "", 0);
 }
 
@@ -165,8 +161,8 @@ TEST(RuleMergeCli, ListsLinksAndSpecialFilesSafely) {
   close(original);
   ASSERT_EQ(bound, 0);
   ASSERT_EQ(symlink("fifo", (tmp + "fifo-link").c_str()), 0);
-  std::string expected =
-      "{\"enabled\":false,\"rule\":[" + rule("", "linked") + "," + rule("", "x") + "]}";
+  std::string expected = "{\"enabled\":false,\"rule\":[" + rule_object("", "linked") + "," +
+                         rule_object("", "x") + "]}";
   expect_result(rule_merge(dir), expected, "failed to open tmp/dangling\nfailed to open tmp/loop\n",
                 2);
   close(listening);
@@ -188,7 +184,7 @@ TEST(RuleMergeCli, ReportsUnreadableEntriesAndGoesOn) {
   options.drop_root = true;
   ProcessResult r = rule_merge(dir, {}, options);
   std::string expected =
-      "{\"enabled\":false,\"rule\":[" + rule("", "a") + "," + rule("", "z") + "]}";
+      "{\"enabled\":false,\"rule\":[" + rule_object("", "a") + "," + rule_object("", "z") + "]}";
   expect_result(r, expected,
                 "failed to read tmp/locked\nfailed to open tmp/secret\nfailed to read tmp/shut\n",
                 2);
@@ -203,7 +199,7 @@ TEST(RuleMergeCli, PathsWithUnusualBytes) {
   dir.write("tmp/with space/new\nline", "r\n");
   dir.write("tmp/bad\xff\xfe", "s\n");
   std::string expected =
-      "{\"enabled\":false,\"rule\":[" + rule("", "s") + "," + rule("", "r") + "]}";
+      "{\"enabled\":false,\"rule\":[" + rule_object("", "s") + "," + rule_object("", "r") + "]}";
   expect_result(rule_merge(dir), expected, "", 0);
   ASSERT_EQ(symlink("nowhere", (dir.path + "/tmp/with space/bro\nken").c_str()), 0);
   // A name cannot forge a line of its own in a message.
@@ -226,8 +222,8 @@ TEST(RuleMergeCli, WalksDirectoriesDeeperThanAnyPathLimit) {
   { std::ofstream("deep.rules") << "# at the bottom\ndeep\n"; }
   ASSERT_EQ(fchdir(original), 0);
   dir.write("tmp/z", "z\n");
-  std::string expected =
-      "{\"enabled\":false,\"rule\":[" + rule("at the bottom", "deep") + "," + rule("", "z") + "]}";
+  std::string expected = "{\"enabled\":false,\"rule\":[" + rule_object("at the bottom", "deep") +
+                         "," + rule_object("", "z") + "]}";
   expect_result(rule_merge(dir), expected, "", 0);
   // Remove the chain from the bottom up; the paths are too long to name whole.
   ASSERT_EQ(chdir((dir.path + "/tmp").c_str()), 0);
@@ -248,7 +244,7 @@ TEST(RuleMergeCli, ManyFiles) {
   ProcessResult r = rule_merge(dir);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
-  std::string one = rule("", "r");
+  std::string one = rule_object("", "r");
   EXPECT_EQ(r.out.size(), std::string(R"({"enabled":false,"rule":[]})").size() +
                               kFiles * one.size() + kFiles - 1);
   EXPECT_TRUE(json_valid(r.out));
@@ -269,8 +265,9 @@ TEST(RuleMergeCli, GigabyteLineIsMergedInLittleMemory) {
 #else
   ScratchDir dir;
   dir.write("tmp/a", "before\n");
-  // A sparse file: a line of one gigabyte that takes no room on disk.
-  dir.write("tmp/b", "alert ");
+  // A sparse file: a line of one gigabyte that takes no room on disk. Its first block is
+  // text, so the zero bytes after it do not make it a binary file.
+  dir.write("tmp/b", "alert " + std::string(4096, 'x'));
   ASSERT_EQ(truncate((dir.path + "/tmp/b").c_str(), 1000000000), 0);
   {
     std::ofstream tail(dir.path + "/tmp/b", std::ios::binary | std::ios::app);
@@ -291,8 +288,8 @@ TEST(RuleMergeCli, OutputUnderTmpIsNotReadBack) {
   RunOptions options;
   options.stdout_path = dir.path + "/tmp/merged.json";
   expect_result(rule_merge(dir, {}, options), "", "", 0);
-  EXPECT_EQ(read_file(options.stdout_path),
-            "{\"enabled\":false,\"rule\":[" + rule("", "a") + "," + rule("", "z") + "]}");
+  EXPECT_EQ(read_file(options.stdout_path), "{\"enabled\":false,\"rule\":[" + rule_object("", "a") +
+                                                "," + rule_object("", "z") + "]}");
 }
 
 TEST(RuleMergeCli, BindMountCycleIsReportedOnce) {
@@ -305,7 +302,7 @@ TEST(RuleMergeCli, BindMountCycleIsReportedOnce) {
   }
   ProcessResult r = rule_merge(dir);
   umount2(loop.c_str(), MNT_DETACH);
-  expect_result(r, "{\"enabled\":false,\"rule\":[" + rule("", "a") + "]}",
+  expect_result(r, "{\"enabled\":false,\"rule\":[" + rule_object("", "a") + "]}",
                 "failed to read tmp/loop\n", 2);
 }
 
@@ -315,9 +312,10 @@ TEST(RuleMergeCli, ReadErrorAfterOpening) {
   // Opens like any file, but reading its first page fails.
   ASSERT_EQ(symlink("/proc/self/mem", (dir.path + "/tmp/mem").c_str()), 0);
   dir.write("tmp/z", "z\n");
-  expect_result(rule_merge(dir),
-                "{\"enabled\":false,\"rule\":[" + rule("", "a") + "," + rule("", "z") + "]}",
-                "failed to read tmp/mem\n", 2);
+  expect_result(
+      rule_merge(dir),
+      "{\"enabled\":false,\"rule\":[" + rule_object("", "a") + "," + rule_object("", "z") + "]}",
+      "failed to read tmp/mem\n", 2);
 }
 
 mode_t file_mode(const std::string& path) {
@@ -329,7 +327,7 @@ mode_t file_mode(const std::string& path) {
 TEST(RuleMergeCli, OutputFileIsReplacedByACompleteMerge) {
   ScratchDir dir;
   dir.write("tmp/a", "a\n");
-  const std::string merged = "{\"enabled\":false,\"rule\":[" + rule("", "a") + "]}";
+  const std::string merged = "{\"enabled\":false,\"rule\":[" + rule_object("", "a") + "]}";
   mode_t mask = umask(0);
   umask(mask);
   // A new file: 0644 less the umask.
@@ -340,7 +338,7 @@ TEST(RuleMergeCli, OutputFileIsReplacedByACompleteMerge) {
   dir.write("kept.json", "old");
   ASSERT_EQ(chmod((dir.path + "/kept.json").c_str(), 0600), 0);
   expect_result(rule_merge(dir, {"{\"rule\":[]}", "--output", "kept.json"}), "", "", 0);
-  EXPECT_EQ(read_file(dir.path + "/kept.json"), "{\"rule\":[" + rule("", "a") + "]}");
+  EXPECT_EQ(read_file(dir.path + "/kept.json"), "{\"rule\":[" + rule_object("", "a") + "]}");
   EXPECT_EQ(file_mode(dir.path + "/kept.json"), 0600u);
   // A symbolic link stays a link to the file it names.
   ASSERT_EQ(symlink("kept.json", (dir.path + "/link.json").c_str()), 0);
@@ -407,7 +405,7 @@ TEST(RuleMergeCli, OutputFileIsLeftAsItWasWhenTheMergeIsNotComplete) {
 TEST(RuleMergeCli, Arguments) {
   ScratchDir dir;
   dir.write("tmp/a", "a\n");
-  const std::string merged = "{\"enabled\":false,\"rule\":[" + rule("", "a") + "]}";
+  const std::string merged = "{\"enabled\":false,\"rule\":[" + rule_object("", "a") + "]}";
   const std::string usage = "usage: rule-merge [-o file] [--] [document]\n";
   struct Case {
     std::vector<std::string> args;
@@ -416,13 +414,13 @@ TEST(RuleMergeCli, Arguments) {
     int status;
   };
   const Case cases[] = {
-      {{"--", R"({"rule":[]})"}, R"({"rule":[)" + rule("", "a") + "]}", "", 0},
+      {{"--", R"({"rule":[]})"}, R"({"rule":[)" + rule_object("", "a") + "]}", "", 0},
       {{"--"}, merged, "", 0},
       {{"--", ""}, merged, "", 0},
       // After `--` even an option is the document.
       {{"--", "--help"}, "", "unexpected character h at 2\n", 1},
       // Only the first document counts.
-      {{R"({"rule":[]})", R"({"x":[]})"}, R"({"rule":[)" + rule("", "a") + "]}", "", 0},
+      {{R"({"rule":[]})", R"({"x":[]})"}, R"({"rule":[)" + rule_object("", "a") + "]}", "", 0},
       {{"--bogus"}, "", "unknown option --bogus\n", 1},
       {{"-x", "--help"}, "", "unknown option -x\n", 1},
       {{R"({"rule":[]})", "-O"}, "", "unknown option -O\n", 1},
@@ -466,8 +464,8 @@ TEST(RuleMergeCli, NewOnlyRunTwiceAddsNothing) {
   dir.write("tmp/b", "new\nnew\n# last\nfinal ");
   dir.write("config.json", R"({"enabled":true,"rule":[{"name":"o","raw":"\u006fld"}]})");
   const std::string first = R"({"enabled":true,"rule":[{"name":"o","raw":"\u006fld"},)" +
-                            rule("ssh", "alert \\\"x\\\" \\\\ \\t\\u0001\xc3\xa9") + "," +
-                            rule("", "new") + "," + rule("last", "final") + "]}";
+                            rule_object("ssh", "alert \\\"x\\\" \\\\ \\t\\u0001\xc3\xa9") + "," +
+                            rule_object("", "new") + "," + rule_object("last", "final") + "]}";
   for (int run = 0; run < 2; ++run) {
     SCOPED_TRACE(run);
     expect_result(
@@ -480,8 +478,8 @@ TEST(RuleMergeCli, NewOnlyRunTwiceAddsNothing) {
   EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '{'), 7);
   expect_result(rule_merge(dir, {"--new-only", R"({"rule":[{"raw":"new"},{"raw":"old"}]})"}),
                 R"({"rule":[{"raw":"new"},{"raw":"old"},)" +
-                    rule("ssh", "alert \\\"x\\\" \\\\ \\t\\u0001\xc3\xa9") + "," +
-                    rule("last", "final") + "]}",
+                    rule_object("ssh", "alert \\\"x\\\" \\\\ \\t\\u0001\xc3\xa9") + "," +
+                    rule_object("last", "final") + "]}",
                 "", 0);
 }
 
@@ -538,7 +536,8 @@ TEST(RuleMergeCli, FailedFstatIsReported) {
     options.cwd = dir.path;
     return run_process(argv, options);
   };
-  expect_result(failing_fstat("/tmp/b", {}), "{\"enabled\":false,\"rule\":[" + rule("", "a") + "]}",
+  expect_result(failing_fstat("/tmp/b", {}),
+                "{\"enabled\":false,\"rule\":[" + rule_object("", "a") + "]}",
                 "failed to read tmp/b\n", 2);
   RunOptions to_file;
   to_file.stdout_path = dir.path + "/tmp/out";
@@ -546,6 +545,122 @@ TEST(RuleMergeCli, FailedFstatIsReported) {
   EXPECT_EQ(read_file(dir.path + "/tmp/out"), "{\"enabled\":false,\"rule\":[]}");
   expect_result(failing_fstat("", {"-o", "out.json"}), "", "failed to read tmp/\n", 2);
   EXPECT_EQ(read_file(dir.path + "/out.json"), "{\"old\":true}\n");
+}
+
+// A file under tmp/ that is not text is skipped and told, status 2; the rest is merged,
+// with -o too. A zero byte after the first block, or bytes above 0x7f, are text.
+TEST(RuleMergeCli, FilesThatAreNotTextAreSkipped) {
+  std::string tar(1024, '\0');
+  tar.replace(0, 13, "rules/a.rules");
+  tar.replace(257, 6, std::string("ustar\0", 6));
+  struct Case {
+    std::string name;
+    std::string content;
+    std::string rules;  // of the file, when it is merged
+  };
+  const Case cases[] = {
+      {"archive", tar, ""},
+      {"gzip", "\x1f\x8b\x08rules", ""},
+      {"bzip2", "BZh91AY&SYrules", ""},
+      {"zstd", "\x28\xb5\x2f\xfdrules", ""},
+      {"zip", "PK\x03\x04rules", ""},
+      {"zero byte in the first block", std::string("r1\n\0\n", 5), ""},
+      {"zero byte later", std::string(4096, '\n') + std::string("r\0z\n", 4),
+       "," + rule_object("", "r\\u0000z")},
+      {"Latin-1 and UTF-8", "# caf\xe9\ncaf\xe9 \xc3\xa9\n",
+       "," + rule_object("caf\\u00e9", "caf\\u00e9 \xc3\xa9")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    dir.write("tmp/a", "a\n");
+    dir.write("tmp/x", c.content);
+    const std::string merged = "{\"rule\":[" + rule_object("", "a") + c.rules + "]}";
+    const std::string err = c.rules.empty() ? "skipped binary file tmp/x\n" : "";
+    const int status = c.rules.empty() ? 2 : 0;
+    ProcessResult r = rule_merge(dir, {"{\"rule\":[]}"});
+    expect_result(r, merged, err, status);
+    EXPECT_TRUE(utf8_valid(r.out));
+    expect_result(rule_merge(dir, {"-o", "out.json", "{\"rule\":[]}"}), "", err, status);
+    EXPECT_EQ(read_file(dir.path + "/out.json"), merged);
+  }
+}
+
+// A rule set downloaded as a tarball and unpacked in place, the archive left beside the
+// rule files.
+TEST(RuleMergeCli, TarballUnpackedInPlace) {
+  const std::string tar = "/usr/bin/tar";
+  if (access(tar.c_str(), X_OK) != 0 || access("/usr/bin/gzip", X_OK) != 0) {
+    SKIP_UNLESS_CI("tar or gzip is not installed");
+  }
+  ScratchDir dir;
+  dir.write("rules/emerging.rules", "# ssh\nalert tcp any any -> any 22\n");
+  dir.write("rules/local.rules", "drop \"caf\xe9\"\n");
+  dir.make_dir("tmp");
+  RunOptions options;
+  options.cwd = dir.path;
+  ASSERT_EQ(run_process({tar, "czf", "tmp/rules.tar.gz", "rules"}, options).status, 0);
+  options.cwd = dir.path + "/tmp";
+  ASSERT_EQ(run_process({tar, "xzf", "rules.tar.gz"}, options).status, 0);
+  ProcessResult r = rule_merge(dir);
+  expect_result(r,
+                "{\"enabled\":false,\"rule\":[" +
+                    rule_object("ssh", "alert tcp any any -> any 22") + "," +
+                    rule_object("", "drop \\\"caf\\u00e9\\\"") + "]}",
+                "skipped binary file tmp/rules.tar.gz\n", 2);
+  EXPECT_TRUE(utf8_valid(r.out));
+  EXPECT_TRUE(json_valid(r.out));
+}
+
+// The manual's recipe goes on working whatever the rule lines hold: under -n a rule whose
+// written raw the scanner could not read back is left out and told. A member spelled
+// with an escape is the member JSON means.
+TEST(RuleMergeCli, NewOnlyRecipeKeepsWorking) {
+  ScratchDir dir;
+  dir.write("tmp/a", std::string(4096, '\\') + "\nok\n" + std::string(1407, '\x01') + "\n");
+  dir.write("config.json", R"({"rule":[{"r\u0061w":"old"}]})");
+  dir.write("tmp/b", "old\n");
+  const std::string merged = R"({"rule":[{"r\u0061w":"old"},)" + rule_object("", "ok") + "]}";
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    expect_result(
+        rule_merge(dir, {"-n", "-o", "config.json", read_file(dir.path + "/config.json")}), "",
+        "too long rule for -n in tmp/a\n", 2);
+    EXPECT_EQ(read_file(dir.path + "/config.json"), merged);
+  }
+}
+
+// Two runs write the same output at once while tmp/ holds a link to it: neither merges
+// the other's document.
+TEST(RuleMergeCli, ConcurrentRunsDoNotMergeEachOthersOutput) {
+  ScratchDir dir;
+  for (int i = 0; i < 20; ++i) {
+    dir.write("tmp/r" + std::to_string(i), std::string(100000, 'r') + "\n");
+  }
+  const std::string expected = rule_merge(dir).out;
+  dir.write("out.json", "{\"old\":true}\n");
+  // Named to be walked last, when the other run may have renamed its output already.
+  ASSERT_EQ(symlink("../out.json", (dir.path + "/tmp/zz-link").c_str()), 0);
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    ProcessResult runs[2];
+    std::thread other([&] { runs[1] = rule_merge(dir, {"-o", "out.json"}); });
+    runs[0] = rule_merge(dir, {"-o", "out.json"});
+    other.join();
+    for (const ProcessResult& r : runs) expect_result(r, "", "", 0);
+    EXPECT_TRUE(read_file(dir.path + "/out.json") == expected);
+  }
+}
+
+// A backslash in a path is shown doubled, so that it is not taken for an escape.
+TEST(RuleMergeCli, BackslashesInPathsAreShownDoubled) {
+  ScratchDir dir;
+  dir.write("tmp/a", "a\n");
+  ASSERT_EQ(symlink("nowhere", (dir.path + "/tmp/a\\nb").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", (dir.path + "/tmp/a\nb").c_str()), 0);
+  ProcessResult r = rule_merge(dir);
+  EXPECT_EQ(r.err, "failed to open tmp/a\\nb\nfailed to open tmp/a\\\\nb\n");
+  EXPECT_EQ(r.status, 2);
 }
 
 }  // namespace

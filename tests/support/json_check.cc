@@ -93,6 +93,24 @@ bool scalar(Cursor& c) {
   return number_token(c);
 }
 
+void append_utf8(std::string& out, unsigned long code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xc0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3f));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xe0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+    out += static_cast<char>(0x80 | (code & 0x3f));
+  } else {
+    out += static_cast<char>(0xf0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+    out += static_cast<char>(0x80 | (code & 0x3f));
+  }
+}
+
 }  // namespace
 
 bool json_valid(std::string_view text) {
@@ -175,14 +193,20 @@ std::optional<std::string> json_decode_string(std::string_view inside) {
         out += '\r';
         break;
       case 'u': {
-        unsigned value =
-            static_cast<unsigned>(std::stoul(std::string(inside.substr(i + 1, 4)), nullptr, 16));
-        if (value < 0x80) {
-          out += static_cast<char>(value);
-        } else {
-          out.append(inside.substr(i - 1, 6));
-        }
+        unsigned long value = std::stoul(std::string(inside.substr(i + 1, 4)), nullptr, 16);
         i += 4;
+        if (value >= 0xd800 && value < 0xdc00 && inside.substr(i + 1, 2) == "\\u") {
+          unsigned long low = std::stoul(std::string(inside.substr(i + 3, 4)), nullptr, 16);
+          if (low >= 0xdc00 && low < 0xe000) {
+            value = 0x10000 + ((value - 0xd800) << 10) + (low - 0xdc00);
+            i += 6;
+          }
+        }
+        if (value >= 0xd800 && value < 0xe000) {
+          out.append(inside.substr(i - 5, 6));  // a lone surrogate stands for no character
+        } else {
+          append_utf8(out, value);
+        }
         break;
       }
       default:
@@ -191,4 +215,25 @@ std::optional<std::string> json_decode_string(std::string_view inside) {
     }
   }
   return out;
+}
+
+bool utf8_valid(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    auto c = static_cast<unsigned char>(text[i]);
+    std::size_t length = c < 0x80 ? 1 : c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 0;
+    if (length == 0 || c >= 0xf8 || i + length > text.size()) return false;
+    unsigned long code = length == 1 ? c : c & (0x7fu >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xc0) != 0x80) return false;
+      code = code << 6 | (next & 0x3f);
+    }
+    constexpr unsigned long kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if ((length > 1 && code < kLeast[length]) || code > 0x10ffff ||
+        (code >= 0xd800 && code < 0xe000)) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
 }

@@ -4,6 +4,34 @@
 
 #include "json_check.h"
 
+std::string rule_object(std::string_view name, std::string_view raw) {
+  return "{\"name\":\"" + std::string(name) + "\",\"enabled\":false,\"raw\":\"" + std::string(raw) +
+         "\"}";
+}
+
+namespace {
+
+// The text as a JSON string written for it stands for: each byte that is not part of
+// valid UTF-8 read as Latin-1.
+std::string as_written(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t length = 1;
+    while (length <= 4 && !utf8_valid(text.substr(i, length))) ++length;
+    if (length <= 4 && i + length <= text.size()) {
+      out.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    auto c = static_cast<unsigned char>(text[i++]);
+    out += static_cast<char>(0xc0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3f));
+  }
+  return out;
+}
+
+}  // namespace
+
 std::vector<RuleObject> rules_of_lines(std::string_view file) {
   std::vector<RuleObject> rules;
   std::string name;
@@ -21,9 +49,9 @@ std::vector<RuleObject> rules_of_lines(std::string_view file) {
       comment.remove_prefix(std::min(comment.size(), comment.find_first_not_of(" \t")));
       std::size_t escaped = comment.size();
       for (char c : comment) escaped += c == '\\' || c == '"';
-      name = escaped <= 999 ? std::string(comment) : std::string();
+      name = escaped <= 999 ? as_written(comment) : std::string();
     } else {
-      rules.emplace_back(name, std::string(line));
+      rules.emplace_back(name, as_written(line));
       name.clear();
     }
   }

@@ -5,17 +5,50 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "file_text.h"
+#include "json_check.h"
+#include "process.h"
 
 namespace {
 
-// The rules spelled out one byte at a time.
+// The length of a valid UTF-8 character at `at`, found by decoding it: 0 when there is
+// none (an overlong form, a surrogate, a code above 0x10ffff, a byte out of place).
+std::size_t decoded_length(std::string_view text, std::size_t at) {
+  auto c = static_cast<unsigned char>(text[at]);
+  std::size_t length = c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 0;
+  if (length == 0 || at + length > text.size() || c >= 0xf8) return 0;
+  unsigned long code = c & (0x7f >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    auto next = static_cast<unsigned char>(text[at + i]);
+    if ((next & 0xc0) != 0x80) return 0;
+    code = code << 6 | (next & 0x3f);
+  }
+  constexpr unsigned long kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kLeast[length] || code > 0x10ffff || (code >= 0xd800 && code < 0xe000)) return 0;
+  return length;
+}
+
+// The rules spelled out one character at a time.
 std::string json_reference(std::string_view text) {
   std::string escaped;
-  for (unsigned char c : text) {
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    auto c = static_cast<unsigned char>(text[at]);
+    if (c >= 0x80) {
+      std::size_t length = decoded_length(text, at);
+      if (length > 0) {
+        escaped += text.substr(at, length);
+        at += length - 1;
+      } else {
+        char code[8];
+        std::snprintf(code, sizeof code, "\\u%04x", c);
+        escaped += code;
+      }
+      continue;
+    }
     switch (c) {
       case '"':
         escaped += "\\\"";
@@ -51,6 +84,24 @@ std::string json_reference(std::string_view text) {
   return escaped;
 }
 
+// The text escaped in pieces cut at every `step` bytes, each cut character carried on.
+std::string escape_in_pieces(std::string_view text, std::size_t step) {
+  std::string escaped;
+  std::string carried;
+  while (!text.empty() || !carried.empty()) {
+    std::size_t take = std::min(step, text.size());
+    std::string piece = carried + std::string(text.substr(0, take));
+    text.remove_prefix(take);
+    std::vector<char> out(json_escape_room(piece.size()));
+    std::size_t taken = piece.size();
+    char* end = text.empty() ? json_escape_into(out.data(), piece)
+                             : json_escape_piece(out.data(), piece, taken);
+    escaped.append(out.data(), end);
+    carried = piece.substr(taken);
+  }
+  return escaped;
+}
+
 std::string escape_into(std::string_view text) {
   std::vector<char> out(json_escape_room(text.size()));
   return std::string(out.data(), json_escape_into(out.data(), text));
@@ -73,13 +124,17 @@ TEST(MessageText, EscapesControlBytesOnly) {
       {"tmp/a b.rules", "tmp/a b.rules"},
       {"a\nb\rc\td", "a\\nb\\rc\\td"},
       {std::string_view("\0\x01\x1f\x7f", 4), "\\x00\\x01\\x1f\\x7f"},
-      {"\x20~\x80\xff\\", "\x20~\x80\xff\\"},
+      {"\x20~\x80\xff\xc3\xa9", "\x20~\x80\xff\xc3\xa9"},
+      // A backslash is doubled, so that `a\nb` and a line feed are not shown alike.
+      {"tmp/a\\nb", "tmp/a\\\\nb"},
       {"", ""},
       {std::string_view(), ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.text));
-    EXPECT_EQ(put(put_message_text, c.text), c.shown);
+    std::string shown = "at ";
+    append_message_text(shown, c.text);
+    EXPECT_EQ(shown, "at " + c.shown);
   }
 }
 
@@ -88,7 +143,70 @@ TEST(JsonEscape, EveryByteByTheRules) {
   for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
   EXPECT_EQ(escape_into(all), json_reference(all));
   EXPECT_EQ(put(put_json_text, all), json_reference(all));
-  EXPECT_EQ(json_reference("\x01\x1f\x7f\xc3\xa9"), "\\u0001\\u001f\x7f\xc3\xa9");
+  EXPECT_EQ(json_reference("\x01\x1f\x7f\xc3\xa9\xe9"), "\\u0001\\u001f\x7f\xc3\xa9\\u00e9");
+}
+
+// Valid UTF-8 passes as it is; every byte that is not part of it is read as Latin-1,
+// wherever the text is cut.
+TEST(JsonEscape, BytesOutsideValidUtf8AreWrittenAsLatin1) {
+  struct Case {
+    std::string text;
+    std::string escaped;
+  };
+  const Case cases[] = {
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+      {"caf\xe9", "caf\\u00e9"},                             // Latin-1
+      {"\xc3", "\\u00c3"},                                   // cut short at the end
+      {"\xc3(", "\\u00c3("},                                 // cut short by the next byte
+      {"\xe2\x82", "\\u00e2\\u0082"},                        // two of three
+      {"\xc0\xaf", "\\u00c0\\u00af"},                        // overlong
+      {"\xed\xa0\x80", "\\u00ed\\u00a0\\u0080"},             // a surrogate
+      {"\xf4\x90\x80\x80", "\\u00f4\\u0090\\u0080\\u0080"},  // above 0x10ffff
+      {"\xa9\xc3\xa9", "\\u00a9\xc3\xa9"},                   // a lone continuation byte
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.text));
+    EXPECT_EQ(escape_into(c.text), c.escaped);
+    EXPECT_EQ(json_escaped_size(c.text), c.escaped.size());
+    std::string padded = std::string(20, 'a') + c.text + std::string(20, 'b');
+    EXPECT_EQ(escape_into(padded), std::string(20, 'a') + c.escaped + std::string(20, 'b'));
+  }
+  std::mt19937 random(5);
+  std::string mixed;
+  constexpr std::string_view kPieces[] = {
+      "a",    "\"",   "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80",
+      "\xe9", "\x82", "\x01",     "\xf0\x9f"};
+  for (int i = 0; i < 3000; ++i) mixed += kPieces[random() % std::size(kPieces)];
+  const std::string expected = json_reference(mixed);
+  EXPECT_EQ(escape_into(mixed), expected);
+  EXPECT_EQ(put(put_json_text, mixed), expected);
+  EXPECT_EQ(json_escaped_size(mixed), expected.size());
+  for (std::size_t step : {1, 2, 3, 5, 16, 17, 4096}) {
+    SCOPED_TRACE(step);
+    EXPECT_EQ(escape_in_pieces(mixed, step), expected);
+  }
+}
+
+TEST(Utf8, MendedTextIsWhatTheEscapedTextStandsFor) {
+  struct Case {
+    std::string text;
+    std::size_t valid;
+    std::string mended;
+  };
+  const Case cases[] = {
+      {"plain", 5, "plain"},
+      {"caf\xc3\xa9", 5, "caf\xc3\xa9"},
+      {"caf\xe9!", 3, "caf\xc3\xa9!"},
+      {"\xff\xc3", 0, "\xc3\xbf\xc3\x83"},
+      {std::string(40, 'x') + "\x80", 40, std::string(40, 'x') + "\xc2\x80"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.text));
+    EXPECT_EQ(utf8_valid_prefix(c.text), c.valid);
+    std::string mended;
+    append_utf8_mended(mended, c.text);
+    EXPECT_EQ(mended, c.mended);
+  }
 }
 
 // The kernel takes sixteen bytes a step: special bytes at every place of a run, alone, in
@@ -96,7 +214,8 @@ TEST(JsonEscape, EveryByteByTheRules) {
 TEST(JsonEscape, SpecialBytesAtEveryPlaceOfARun) {
   for (std::size_t length = 0; length < 50; ++length) {
     for (std::size_t at = 0; at < length; ++at) {
-      for (std::string_view special : {"\"", "\\", "\n", "\x01", "\"\\", "\x01\x02\x03\x04"}) {
+      for (std::string_view special : {"\"", "\\", "\n", "\x01", "\"\\", "\x01\x02\x03\x04",
+                                       "\xc3\xa9", "\xe9", "\xe2\x82\xac\xe9"}) {
         std::string text(length, 'a');
         text.replace(at, std::min(special.size(), length - at), special.substr(0, length - at));
         SCOPED_TRACE(text);
@@ -130,6 +249,19 @@ TEST(JsonEscape, KeepingPairsLeavesSnmpwalksEscapesAsTheyAre) {
   }
   std::string long_text(20000, '\\');  // ten thousand pairs
   EXPECT_EQ(put(put_json_text_keeping_pairs, long_text), long_text);
+}
+
+// A hand-edited walk in Latin-1: the report is UTF-8 JSON all the same.
+TEST(JsonEscape, ReportOfAWalkInLatin1IsUtf8) {
+  RunOptions options;
+  options.input =
+      "iso.3.6.1.2.1.2.2.1.1.2 = INTEGER: 2\n"
+      "iso.3.6.1.2.1.2.2.1.2.2 = STRING: \"en-caf\xe9 \xc3\xa9\"\n";
+  ProcessResult r = run_process({IFTABLE_JSON_BINARY}, options);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("\"en-caf\\u00e9 \xc3\xa9\""), std::string::npos) << r.out;
+  EXPECT_TRUE(utf8_valid(r.out));
+  EXPECT_TRUE(json_valid(r.out));
 }
 
 }  // namespace
