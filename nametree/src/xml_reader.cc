@@ -135,6 +135,43 @@ std::size_t count_bytes(const char* p, const char* end, char a = 0, char b = 0) 
   return total;
 }
 
+struct LineEnds {
+  std::size_t feeds = 0;
+  std::size_t returns = 0;
+};
+
+// The line feeds and the carriage returns of [p, end), counted in one pass.
+LineEnds count_line_ends(const char* p, const char* end) {
+  LineEnds total;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  while (end - p >= 16) {
+    // Per-byte counts, summed before any of them can pass 255.
+    __m128i feeds = zero;
+    __m128i returns = zero;
+    for (int step = 0; step < 255 && end - p >= 16; ++step, p += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      feeds = _mm_sub_epi8(feeds, _mm_cmpeq_epi8(bytes, lf));
+      returns = _mm_sub_epi8(returns, _mm_cmpeq_epi8(bytes, cr));
+    }
+    const auto sum = [&](__m128i counts) {
+      const __m128i sums = _mm_sad_epu8(counts, zero);
+      return static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+             static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+    };
+    total.feeds += sum(feeds);
+    total.returns += sum(returns);
+  }
+#endif
+  for (; p != end; ++p) {
+    total.feeds += *p == '\n';
+    total.returns += *p == '\r';
+  }
+  return total;
+}
+
 // Moves the count on to `p`: a carriage return, a line feed, and the pair of them end
 // a line; a column counts characters, not the bytes of their UTF-8 encoding.
 void count_to(XmlReader& r, const char* p) {
@@ -142,6 +179,21 @@ void count_to(XmlReader& r, const char* p) {
   r.counted = p;
   if (p == q) return;
   const std::size_t size = static_cast<std::size_t>(p - q);
+  const LineEnds counted = count_line_ends(q, p);
+  if (counted.returns == 0) {
+    // Line feeds alone end lines, as in most documents: the one pass has counted them.
+    if (counted.feeds == 0) {
+      r.column += static_cast<std::int32_t>(size - count_bytes<true>(q, p));
+    } else {
+      const char* const last_lf = static_cast<const char*>(memrchr(q, '\n', size));
+      r.line += static_cast<std::int32_t>(counted.feeds - (r.after_cr && *q == '\n' ? 1 : 0));
+      const char* const tail = last_lf + 1;
+      r.column = static_cast<std::int32_t>(static_cast<std::size_t>(p - tail) -
+                                           count_bytes<true>(tail, p));
+    }
+    r.after_cr = false;
+    return;
+  }
   const char* const last_lf = static_cast<const char*>(memrchr(q, '\n', size));
   const char* const last_cr = static_cast<const char*>(memrchr(q, '\r', size));
   const char* const last_end = std::max(last_lf, last_cr);
@@ -331,6 +383,36 @@ const char* name_end(const char* p, const char* end) {
   // The common case first: a name of ASCII characters.
   if (p != end && kNameStart[static_cast<unsigned char>(*p)]) {
     const char* q = p + 1;
+#if defined(__SSE2__)
+    // Sixteen bytes a step: most names end within the first, at a byte found without a
+    // branch per byte.
+    const __m128i lower = _mm_set1_epi8(0x20);
+    const __m128i letter_shift = _mm_set1_epi8(static_cast<char>(0x80 - 'a'));
+    const __m128i letter_limit = _mm_set1_epi8(static_cast<char>(0x80 + 26));
+    const __m128i digit_shift = _mm_set1_epi8(static_cast<char>(0x80 - '0'));
+    const __m128i digit_limit = _mm_set1_epi8(static_cast<char>(0x80 + 10));
+    while (end - q >= 16) {
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+      // As signed bytes, a shifted letter or digit is below its limit; setting the 0x20
+      // bit makes a capital a small letter and nothing else one.
+      const __m128i letters =
+          _mm_cmplt_epi8(_mm_add_epi8(_mm_or_si128(b, lower), letter_shift), letter_limit);
+      const __m128i digits = _mm_cmplt_epi8(_mm_add_epi8(b, digit_shift), digit_limit);
+      const __m128i marks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('_')),
+                                                      _mm_cmpeq_epi8(b, _mm_set1_epi8(':'))),
+                                         _mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('-')),
+                                                      _mm_cmpeq_epi8(b, _mm_set1_epi8('.'))));
+      const unsigned others = ~static_cast<unsigned>(_mm_movemask_epi8(
+                                  _mm_or_si128(_mm_or_si128(letters, digits), marks))) &
+                              0xFFFF;
+      if (others) {
+        q += std::countr_zero(others);
+        if (static_cast<unsigned char>(*q) < 0x80) return q;
+        break;
+      }
+      q += 16;
+    }
+#endif
     while (q != end && kNameByte[static_cast<unsigned char>(*q)]) ++q;
     if (q == end || static_cast<unsigned char>(*q) < 0x80) return q;
   }
@@ -380,24 +462,44 @@ constexpr Entity kEntities[] = {
     {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''},
 };
 
+// The value of each hexadecimal digit; 0xFF for any other byte.
+constexpr std::array<std::uint8_t, 256> kDigitValue = [] {
+  std::array<std::uint8_t, 256> table{};
+  table.fill(0xFF);
+  for (int c = 0; c < 10; ++c)
+    table[static_cast<std::size_t>('0' + c)] = static_cast<std::uint8_t>(c);
+  for (int c = 0; c < 6; ++c) {
+    table[static_cast<std::size_t>('a' + c)] = table[static_cast<std::size_t>('A' + c)] =
+        static_cast<std::uint8_t>(10 + c);
+  }
+  return table;
+}();
+
 // Writes `value` as UTF-8 to `out`.
 void put_utf8(std::uint32_t value, std::string& out) {
   const auto byte = [](std::uint32_t bits) { return static_cast<char>(bits); };
+  char bytes[4];
+  std::size_t size;
   if (value < 0x80) {
-    out.push_back(byte(value));
+    bytes[0] = byte(value);
+    size = 1;
   } else if (value < 0x800) {
-    out.push_back(byte(0xC0 | value >> 6));
-    out.push_back(byte(0x80 | (value & 0x3F)));
+    bytes[0] = byte(0xC0 | value >> 6);
+    bytes[1] = byte(0x80 | (value & 0x3F));
+    size = 2;
   } else if (value < 0x10000) {
-    out.push_back(byte(0xE0 | value >> 12));
-    out.push_back(byte(0x80 | (value >> 6 & 0x3F)));
-    out.push_back(byte(0x80 | (value & 0x3F)));
+    bytes[0] = byte(0xE0 | value >> 12);
+    bytes[1] = byte(0x80 | (value >> 6 & 0x3F));
+    bytes[2] = byte(0x80 | (value & 0x3F));
+    size = 3;
   } else {
-    out.push_back(byte(0xF0 | value >> 18));
-    out.push_back(byte(0x80 | (value >> 12 & 0x3F)));
-    out.push_back(byte(0x80 | (value >> 6 & 0x3F)));
-    out.push_back(byte(0x80 | (value & 0x3F)));
+    bytes[0] = byte(0xF0 | value >> 18);
+    bytes[1] = byte(0x80 | (value >> 12 & 0x3F));
+    bytes[2] = byte(0x80 | (value >> 6 & 0x3F));
+    bytes[3] = byte(0x80 | (value & 0x3F));
+    size = 4;
   }
+  out.append(bytes, size);
 }
 
 bool xml_character(std::uint32_t c) {
@@ -423,20 +525,12 @@ Step read_reference(XmlReader& r, const char*& p, const char* end, bool at_end, 
     const bool hex = q != end && *q == 'x';
     if (hex) ++q;
     const char* const digits = q;
+    const std::uint32_t base = hex ? 16 : 10;
     std::uint32_t value = 0;
     for (; q != end; ++q) {
-      const char c = *q;
-      std::uint32_t digit;
-      if (c >= '0' && c <= '9') {
-        digit = static_cast<std::uint32_t>(c - '0');
-      } else if (hex && c >= 'a' && c <= 'f') {
-        digit = static_cast<std::uint32_t>(c - 'a' + 10);
-      } else if (hex && c >= 'A' && c <= 'F') {
-        digit = static_cast<std::uint32_t>(c - 'A' + 10);
-      } else {
-        break;
-      }
-      value = std::min<std::uint32_t>(value * (hex ? 16 : 10) + digit, 0x110000);
+      const std::uint32_t digit = kDigitValue[static_cast<unsigned char>(*q)];
+      if (digit >= base) break;
+      value = std::min<std::uint32_t>(value * base + digit, 0x110000);
     }
     if (q == end) return cut();
     if (*q != ';' || q == digits) {
@@ -1063,7 +1157,7 @@ Step read_start_tag(XmlReader& r, const char*& p, const char* end) {
       return fail_no_memory(r, attribute);
     }
     if (!tree_set_value(*r.tree, *node, value)) return fail_no_memory(r, attribute);
-    node_set_attribute_mark(*node, true);
+    node->name_and_marks |= kAttributeMark;
   }
 }
 
@@ -1073,7 +1167,7 @@ Step read_end_tag(XmlReader& r, const char*& p, const char* end, bool at_end) {
     return at_end ? fail(r, FaultKind::kUnclosedTag, p, "unterminated tag") : Step::kMore;
   };
   const char* const name = p + 2;
-  const std::string_view open = node_name(*r.current);
+  const std::string_view open = r.current->name_view();
   const char* q = name + open.size();
   // Most often the tag names the element open, and `>` follows at once.
   if (!(end - name > static_cast<std::ptrdiff_t>(open.size()) && *q == '>' &&
@@ -1104,7 +1198,7 @@ Step read_end_tag(XmlReader& r, const char*& p, const char* end, bool at_end) {
     }
     r.value.resize(start);
   }
-  r.current = node_parent(*r.current);
+  r.current = r.current->parent();
   r.run_start = r.value.size();
   if (r.value_starts.empty()) r.stage = Stage::kEpilog;
   p = q + 1;
@@ -1281,7 +1375,17 @@ const char* read_bytes(XmlReader& r, const char* p, const char* end, bool at_end
         return nullptr;
       }
     }
-    const Step step = read_markup(r, p, end, at_end, at_end || p < last_lt);
+    Step step;
+    if (r.stage == Stage::kContent && end - p >= 2 && p[1] == '/') {
+      // The commonest markup, the tags within the root element, taken at once.
+      step = read_end_tag(r, p, end, at_end);
+    } else if (r.stage == Stage::kContent && end - p >= 2 &&
+               kNameStart[static_cast<unsigned char>(p[1])] && (at_end || p < last_lt)) {
+      take_pending(r);
+      step = read_start_tag(r, p, end);
+    } else {
+      step = read_markup(r, p, end, at_end, at_end || p < last_lt);
+    }
     if (step == Step::kFault) return nullptr;
     if (step == Step::kMore) return p;
   }
