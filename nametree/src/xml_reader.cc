@@ -47,6 +47,47 @@ enum class Step : std::uint8_t {
   kFault,  // the read ends with a fault
 };
 
+// Bytes gathered run after run: the character data of the open elements. Its room
+// grows by doubling, and is handed out before it is filled, so that a run is copied
+// sixteen bytes a step while it is scanned, without a call per run.
+struct TextBuffer {
+  std::unique_ptr<char[]> bytes;
+  std::size_t used = 0;
+  std::size_t capacity = 0;
+
+  std::size_t size() const {
+    return used;
+  }
+  // Room for `more` bytes past the end; std::bad_alloc when memory runs out.
+  char* room(std::size_t more) {
+    if (capacity - used < more) grow(more);
+    return bytes.get() + used;
+  }
+  void grow(std::size_t more) {
+    std::size_t grown = std::max<std::size_t>(2 * capacity, 256);
+    while (grown - used < more) grown *= 2;
+    std::unique_ptr<char[]> moved(new char[grown]);
+    if (used) std::memcpy(moved.get(), bytes.get(), used);
+    bytes = std::move(moved);
+    capacity = grown;
+  }
+  void append(const char* p, std::size_t n) {
+    char* const at = room(n);
+    if (n) std::memcpy(at, p, n);
+    used += n;
+  }
+  void push_back(char c) {
+    *room(1) = c;
+    ++used;
+  }
+  void resize(std::size_t n) {
+    used = n;
+  }  // only ever shorter
+  std::string_view view(std::size_t from) const {
+    return {bytes.get() + from, used - from};
+  }
+};
+
 }  // namespace
 
 struct XmlReader {
@@ -61,7 +102,7 @@ struct XmlReader {
   bool doctype_seen = false;
   // The character data of the open elements, outermost first, and where each element's
   // own begins: an element's value is what lies past its start when it closes.
-  std::string value;
+  TextBuffer value;
   std::vector<std::size_t> value_starts;
   // The run of character data being read, since the last markup: where it begins in
   // `value`, and whether it holds more than white space written as such.
@@ -436,7 +477,7 @@ const char* name_end(const char* p, const char* end) {
 
 // Appends [p, end) with its line ends made line feeds: a carriage return, alone or
 // before a line feed, becomes one line feed.
-void append_lines(std::string& out, const char* p, const char* end) {
+void append_lines(TextBuffer& out, const char* p, const char* end) {
   while (p != end) {
     const char* cr =
         static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(end - p)));
@@ -476,7 +517,8 @@ constexpr std::array<std::uint8_t, 256> kDigitValue = [] {
 }();
 
 // Writes `value` as UTF-8 to `out`.
-void put_utf8(std::uint32_t value, std::string& out) {
+template <typename Out>
+void put_utf8(std::uint32_t value, Out& out) {
   const auto byte = [](std::uint32_t bits) { return static_cast<char>(bits); };
   char bytes[4];
   std::size_t size;
@@ -513,7 +555,8 @@ bool xml_character(std::uint32_t c) {
 // In an attribute value (`tag` its tag's `<`, and `tag_at` its position when counted), an
 // unknown entity is reported at the tag, as a conforming reader reports it. A reference
 // cut short by the end of the input is reported at its `&`.
-Step read_reference(XmlReader& r, const char*& p, const char* end, bool at_end, std::string& out,
+template <typename Out>
+Step read_reference(XmlReader& r, const char*& p, const char* end, bool at_end, Out& out,
                     const char* tag = nullptr, const NodePosition* tag_at = nullptr) {
   const char* q = p + 1;
   const auto cut = [&]() {
@@ -649,6 +692,40 @@ const char* next_in_value(const char* p, const char* end, char quote) {
   return p;
 }
 
+// Appends the bytes from `p` on up to the first that kTextSpecial marks, or `end`, to
+// `out`; returns where it stopped.
+const char* append_plain(TextBuffer& out, const char* p, const char* end) {
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(0x20);
+  const __m128i tab = _mm_set1_epi8('\t');
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i lt = _mm_set1_epi8('<');
+  const __m128i amp = _mm_set1_epi8('&');
+  const __m128i bracket = _mm_set1_epi8(']');
+  while (end - p >= 16) {
+    // The sixteen bytes are stored whole; only those before a marked one count.
+    char* const at = out.room(16);
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), b);
+    const __m128i low = _mm_andnot_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(b, tab), _mm_cmpeq_epi8(b, lf)), _mm_cmplt_epi8(b, space));
+    const __m128i marks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, lt), _mm_cmpeq_epi8(b, amp)),
+                                       _mm_cmpeq_epi8(b, bracket));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(low, marks)));
+    if (mask) {
+      const std::size_t kept = static_cast<std::size_t>(std::countr_zero(mask));
+      out.resize(out.size() + kept);
+      return p + kept;
+    }
+    out.resize(out.size() + 16);
+    p += 16;
+  }
+#endif
+  const char* const q = next_special(p, end);
+  out.append(p, static_cast<std::size_t>(q - p));
+  return q;
+}
+
 // Reads character data up to the next `<` (left at `p`) or the end of the bytes.
 Step read_text(XmlReader& r, const char*& p, const char* end, bool at_end) {
   if (!r.run_content) {
@@ -670,16 +747,20 @@ Step read_text(XmlReader& r, const char*& p, const char* end, bool at_end) {
     r.run_content = true;
   }
   while (p != end) {
-    const char* q = next_special(p, end);
-    if (q != end && *q == '<' && r.value.size() == r.value_starts.back()) {
-      // All the element's character data so far, in one piece: kept where it is.
-      r.pending = p;
-      r.pending_size = static_cast<std::size_t>(q - p);
+    if (r.value.size() == r.value_starts.back()) {
+      const char* q = next_special(p, end);
+      if (q != end && *q == '<') {
+        // All the element's character data so far, in one piece: kept where it is.
+        r.pending = p;
+        r.pending_size = static_cast<std::size_t>(q - p);
+        p = q;
+        return Step::kDone;
+      }
+      r.value.append(p, static_cast<std::size_t>(q - p));
       p = q;
-      return Step::kDone;
+    } else {
+      p = append_plain(r.value, p, end);
     }
-    r.value.append(p, static_cast<std::size_t>(q - p));
-    p = q;
     if (p == end) break;
     const unsigned char c = static_cast<unsigned char>(*p);
     switch (c) {
@@ -1193,7 +1274,7 @@ Step read_end_tag(XmlReader& r, const char*& p, const char* end, bool at_end) {
   end_run(r);
   r.value_starts.pop_back();
   if (r.value.size() > start) {
-    if (!tree_set_value(*r.tree, *r.current, std::string_view(r.value).substr(start))) {
+    if (!tree_set_value(*r.tree, *r.current, r.value.view(start))) {
       return fail_no_memory(r, q);
     }
     r.value.resize(start);
