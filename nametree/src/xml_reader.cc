@@ -189,13 +189,24 @@ LineEnds count_line_ends(const char* p, const char* end) {
   const __m128i lf = _mm_set1_epi8('\n');
   const __m128i cr = _mm_set1_epi8('\r');
   while (end - p >= 16) {
-    // Per-byte counts, summed before any of them can pass 255.
+    // Per-byte counts, summed before any of them can pass 255: at most 63 steps of four
+    // blocks, then the blocks left one at a time.
     __m128i feeds = zero;
     __m128i returns = zero;
-    for (int step = 0; step < 255 && end - p >= 16; ++step, p += 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto count = [&](const char* at) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
       feeds = _mm_sub_epi8(feeds, _mm_cmpeq_epi8(bytes, lf));
       returns = _mm_sub_epi8(returns, _mm_cmpeq_epi8(bytes, cr));
+    };
+    const std::size_t steps = std::min<std::size_t>(static_cast<std::size_t>(end - p) / 64, 63);
+    for (std::size_t step = 0; step < steps; ++step, p += 64) {
+      count(p);
+      count(p + 16);
+      count(p + 32);
+      count(p + 48);
+    }
+    if (steps < 63) {
+      for (; end - p >= 16; p += 16) count(p);
     }
     const auto sum = [&](__m128i counts) {
       const __m128i sums = _mm_sad_epu8(counts, zero);
@@ -478,6 +489,11 @@ const char* name_end(const char* p, const char* end) {
 // Appends [p, end) with its line ends made line feeds: a carriage return, alone or
 // before a line feed, becomes one line feed.
 void append_lines(TextBuffer& out, const char* p, const char* end) {
+  if (end - p == 1 && *p != '\r') {
+    // Most often a single space before text that follows markup.
+    out.push_back(*p);
+    return;
+  }
   while (p != end) {
     const char* cr =
         static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(end - p)));
@@ -742,7 +758,7 @@ Step read_text(XmlReader& r, const char*& p, const char* end, bool at_end) {
       p = q;
       return Step::kDone;
     }
-    append_lines(r.value, p, q);
+    if (q != p) append_lines(r.value, p, q);
     p = q;
     r.run_content = true;
   }
