@@ -1258,6 +1258,33 @@ Step read_start_tag(XmlReader& r, const char*& p, const char* end) {
   }
 }
 
+// Whether the `size` bytes at `a` and at `b` are the same: for the short names of tags,
+// a few word compares without a call.
+bool same_bytes(const char* a, const char* b, std::size_t size) {
+  const auto word = [](const char* at) {
+    std::uint64_t w;
+    std::memcpy(&w, at, sizeof w);
+    return w;
+  };
+  const auto half = [](const char* at) {
+    std::uint32_t w;
+    std::memcpy(&w, at, sizeof w);
+    return w;
+  };
+  if (size >= 8) {
+    // Whole words, the last one overlapping the one before it.
+    for (std::size_t i = 0; i + 8 < size; i += 8) {
+      if (word(a + i) != word(b + i)) return false;
+    }
+    return word(a + size - 8) == word(b + size - 8);
+  }
+  if (size >= 4) return half(a) == half(b) && half(a + size - 4) == half(b + size - 4);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 // An end tag from its `</` at `p`.
 Step read_end_tag(XmlReader& r, const char*& p, const char* end, bool at_end) {
   const auto cut = [&]() {
@@ -1268,7 +1295,7 @@ Step read_end_tag(XmlReader& r, const char*& p, const char* end, bool at_end) {
   const char* q = name + open.size();
   // Most often the tag names the element open, and `>` follows at once.
   if (!(end - name > static_cast<std::ptrdiff_t>(open.size()) && *q == '>' &&
-        std::memcmp(name, open.data(), open.size()) == 0)) {
+        same_bytes(name, open.data(), open.size()))) {
     q = name_end(name, end);
     if (q == end) return cut();
     if (q == name) return not_well_formed(r, q, "name expected");
