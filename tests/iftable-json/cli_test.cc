@@ -104,11 +104,12 @@ TEST(IftableJsonCli, RecordedWalkOfBothTables) {
 // 2:fc:0:0:0:1; the forms without a type or with the index in brackets are not read, and
 // say so.
 TEST(IftableJsonCli, RecordedWalkInEveryForm) {
+  // Runs under valgrind may take seconds apart: the timestamps are left out too.
   auto without_address = [](std::string report) {
     std::size_t from = report.find("\"camel_if_phys_address\":[");
     std::size_t to = report.find("],", from);
     if (from != std::string::npos && to != std::string::npos) report.erase(from, to - from);
-    return report;
+    return report.substr(0, report.rfind("\"timestamp\": "));
   };
   ProcessResult numeric =
       run({"--ifx", "-d", ""}, read_file(kData + "/snmpwalk-forms-numeric.txt"));

@@ -599,6 +599,7 @@ TEST(RuleMergeCli, TarballUnpackedInPlace) {
   dir.make_dir("tmp");
   RunOptions options;
   options.cwd = dir.path;
+  options.wrapped = false;
   ASSERT_EQ(run_process({tar, "czf", "tmp/rules.tar.gz", "rules"}, options).status, 0);
   options.cwd = dir.path + "/tmp";
   ASSERT_EQ(run_process({tar, "xzf", "rules.tar.gz"}, options).status, 0);
