@@ -170,20 +170,24 @@ TEST(IftableJsonCli, RecordedValuesOverLinesWithAndWithoutTheModules) {
 }
 
 // Walks that were edited or pasted: blanks or CRs after the closing quote, an escaped
-// quote at the end of a line (the value goes on), a raw quote and a lone backslash.
+// quote at the end of a line (the value goes on), a raw quote and a lone backslash, and
+// Latin-1 text, written as its characters so that the report is UTF-8.
 TEST(IftableJsonCli, EditedWalksGiveStrictJson) {
   ProcessResult result = run({},
                              "iso.3.6.1.2.1.2.2.1.2.1 = STRING: \"enp0s3\" \n"
                              "iso.3.6.1.2.1.2.2.1.2.2 = STRING: \"enp0s3\"\r\r\n"
                              "iso.3.6.1.2.1.2.2.1.2.3 = STRING: \"en\\\"\n"
                              "iso.3.6.1.2.1.2.2.1.2.4 = STRING: \"en4\"\n"
-                             "iso.3.6.1.2.1.2.2.1.2.5 = STRING: \"en \"raw\" \\\n");
+                             "iso.3.6.1.2.1.2.2.1.2.5 = STRING: \"en \"raw\" \\\n"
+                             "iso.3.6.1.2.1.2.2.1.2.6 = STRING: \"en-caf\xe9 \xc3\xa9\"\n");
   expect_report(
       result, report_head({{1, {{"ifDescr", "enp0s3"}}},
                            {2, {{"ifDescr", "enp0s3"}}},
                            {3, {{"ifDescr", "en\\\"\\niso.3.6.1.2.1.2.2.1.2.4 = STRING: \\\"en4"}}},
-                           {4, {{"ifDescr", "en \\\"raw\\\" \\\\"}}}}));
+                           {4, {{"ifDescr", "en \\\"raw\\\" \\\\"}}},
+                           {5, {{"ifDescr", "en-caf\\u00e9 \xc3\xa9"}}}}));
   EXPECT_TRUE(json_valid(result.out)) << result.out;
+  EXPECT_TRUE(utf8_valid(result.out));
 }
 
 TEST(IftableJsonCli, PrefixOption) {

@@ -561,10 +561,6 @@ TEST(WalkReader, LongLinesNotKeptStillClaimTheirRows) {
   EXPECT_EQ(over.err, "Too many rows\n");
 }
 
-}  // namespace
-
-namespace {
-
 // One line in each form snmpwalk prints with the MIB modules loaded reads as the same line
 // in the iso. form: the value it stores, and the row it names.
 TEST(WalkReader, ReadsEveryFormOfALine) {
@@ -672,26 +668,6 @@ TEST(WalkReader, SaysWhenNothingWasRead) {
       EXPECT_EQ(result.err, c.said ? "no interface table line in the walk\n" : "");
       EXPECT_TRUE(result.out.ends_with(kStamp));
     }
-  }
-}
-
-// With the modules loaded, snmpwalk writes a DisplayString without quotes and with its
-// bytes as they are: a line feed in it starts a line of its own. Such a line is part of
-// the value unless it looks like a line of the walk.
-TEST(WalkReader, StringsWithoutQuotesGoOnOverLinesThatAreNoWalkLines) {
-  const std::string walk =
-      "IF-MIB::ifDescr.1 = STRING: en \"q\" \\\n"
-      "next \xC3\xA9\n"
-      "\n"
-      "IF-MIB::ifAlias.1 = STRING: a\n"
-      "IF-MIB::ifDescr.9 = STRING: en-x\n";
-  ConvertOptions options = ifx_options();
-  for (std::size_t buffer : {kReadBuffer, std::size_t{2}}) {
-    Converted result = convert_with(walk, options, buffer);
-    EXPECT_EQ(result.out,
-              report({{1, {{"ifDescr", "en \\\"q\\\" \\\\\\nnext \xC3\xA9\\n"}, {"ifAlias", "a"}}},
-                      {2, {{"ifDescr", "en-x"}}}},
-                     true));
   }
 }
 
