@@ -592,15 +592,10 @@ TEST(WalkReader, ReadsEveryFormOfALine) {
       {"IF-MIB::ifAlias.5 = STRING: ", "ifAlias", ""},
       {"IF-MIB::ifPhysAddress.5 = STRING: 2:fc:0:0:0:1", "ifPhysAddress", "2:fc:0:0:0:1"},
       {"IF-MIB::ifAlias.5 = \"\"", "ifAlias", ""},
-      // Forms that are not read: no type (-OQ), the index in brackets (-OX), another
-      // object's name, a path that is no path of the tables.
+      // Forms that are not read: no type (-OQ), the index in brackets (-OX). (The fuzz
+      // target's model reads every other name, and path, that is none of the tables.)
       {"IF-MIB::ifMtu.5 = 1500", "", ""},
       {"IF-MIB::ifMtu[5] = INTEGER: 1500", "", ""},
-      {"IF-MIB::ifMtuX.5 = INTEGER: 1500", "", ""},
-      {"IF-MIB::ifInOctets5 = Counter32: 1", "", ""},
-      {".iso.org.dod.internet.mgmt.mib-2.ifMIB.ifMtu.5 = INTEGER: 1500", "", ""},
-      {".org.dod.internet.mgmt.mib-2.interfaces.ifTable.ifEntry.ifMtu.5 = INTEGER: 1500", "", ""},
-      {"IF-MIB::iso.3.6.1.2.1.2.2.1.4.5 = INTEGER: 1500", "", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -623,12 +618,10 @@ TEST(WalkReader, PrefixIsComparedWithTheIsoForm) {
     std::string prefix;  // as given to -p
     std::map<std::string, std::string> values;
   } cases[] = {
+      // Each way of writing -p is turned into the iso. form as the command line's test shows.
       {"iso.3.6.1.2.1.2.2.1.2", {{"ifDescr", "en1"}}},
-      {".1.3.6.1.2.1.2.2.1.2", {{"ifDescr", "en1"}}},
       {"ifDescr", {{"ifDescr", "en1"}}},
-      {"IF-MIB::ifDescr", {{"ifDescr", "en1"}}},
       {"ifTable", {{"ifDescr", "en1"}, {"ifMtu", "1500"}}},
-      {".iso.org.dod.internet.mgmt.mib-2.interfaces", {{"ifDescr", "en1"}, {"ifMtu", "1500"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.prefix);
