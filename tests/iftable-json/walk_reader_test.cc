@@ -635,6 +635,40 @@ TEST(WalkReader, PrefixIsComparedWithTheIsoForm) {
   }
 }
 
+// Recorded from the agent holding, as ifDescr of lo, en "q" \, a line feed and "next é",
+// and as its ifAlias, "up", a line feed and a text that looks like a walk line. With
+// IF-MIB loaded snmpwalk writes both without quotes and the line feed raw: the first reads
+// whole, the second cannot be told from two lines and names a fifth interface. Without
+// the modules the first is a Hex-STRING and the second is quoted: both read whole.
+TEST(WalkReader, RecordedValuesOverLinesWithAndWithoutTheModules) {
+  struct Case {
+    std::string walk;
+    std::string descr;  // of the first interface
+    std::string alias;
+    std::string fifth;  // the description of a fifth interface, if the walk names one
+  } cases[] = {
+      {"snmpwalk-lines-if-mib.txt", "en \\\"q\\\" \\\\\\nnext \xC3\xA9", "up",
+       ",{\"inner_index\":5,\"inner_camel_if_descr\":\"en-x\"}"},
+      {"snmpwalk-lines-numeric.txt", "65 6E 20 22 71 22 20 5C 0A 6E 65 78 74 20 C3 A9 ",
+       "up\\nIF-MIB::ifDescr.9 = STRING: en-x", ""},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t buffer : {kReadBuffer, std::size_t{2}}) {
+      SCOPED_TRACE(c.walk + " " + std::to_string(buffer));
+      Converted result = convert_with(read_file(std::string(IFTABLE_TEST_DATA) + "/" + c.walk),
+                                      ifx_options(""), buffer);
+      EXPECT_EQ(result.err, "");
+      EXPECT_TRUE(json_valid(result.out));
+      for (const std::string& piece :
+           {"\"camel_if_descr\":[{\"inner_index\":1,\"inner_camel_if_descr\":\"" + c.descr + "\"},",
+            "\"camel_if_alias\":[{\"inner_index\":1,\"inner_camel_if_alias\":\"" + c.alias + "\"},",
+            "{\"inner_index\":4,\"inner_camel_if_descr\":\"eth0\"}" + c.fifth + "],"}) {
+        EXPECT_NE(result.out.find(piece), std::string::npos) << piece;
+      }
+    }
+  }
+}
+
 // A walk of which nothing was read as a line of the tables says so, and the report is
 // written as always; an input of white space alone says nothing.
 TEST(WalkReader, SaysWhenNothingWasRead) {
