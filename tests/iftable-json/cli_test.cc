@@ -104,11 +104,12 @@ TEST(IftableJsonCli, RecordedWalkOfBothTables) {
 // 2:fc:0:0:0:1; the forms without a type or with the index in brackets are not read, and
 // say so.
 TEST(IftableJsonCli, RecordedWalkInEveryForm) {
+  // Runs under valgrind may take seconds apart: the timestamps are left out too.
   auto without_address = [](std::string report) {
     std::size_t from = report.find("\"camel_if_phys_address\":[");
     std::size_t to = report.find("],", from);
     if (from != std::string::npos && to != std::string::npos) report.erase(from, to - from);
-    return report;
+    return report.substr(0, report.rfind("\"timestamp\": "));
   };
   ProcessResult numeric =
       run({"--ifx", "-d", ""}, read_file(kData + "/snmpwalk-forms-numeric.txt"));
@@ -132,58 +133,25 @@ TEST(IftableJsonCli, RecordedWalkInEveryForm) {
   }
 }
 
-// Recorded from the agent holding, as ifDescr of lo, en "q" \, a line feed and "next é",
-// and as its ifAlias, "up", a line feed and a text that looks like a walk line. With
-// IF-MIB loaded snmpwalk writes both without quotes and the line feed raw: the first reads
-// whole, the second cannot be told from two lines and names a fifth interface. Without
-// the modules the first is a Hex-STRING and the second is quoted: both read whole.
-TEST(IftableJsonCli, RecordedValuesOverLinesWithAndWithoutTheModules) {
-  struct Case {
-    std::string walk;
-    std::string descr;  // of the first interface
-    std::string alias;
-    std::string fifth;  // the description of a fifth interface, if the walk names one
-  } cases[] = {
-      {"snmpwalk-lines-if-mib.txt", "en \\\"q\\\" \\\\\\nnext \xC3\xA9", "up",
-       ",{\"inner_index\":5,"
-       "\"inner_camel_if_descr\":\"en-x\"}"},
-      {"snmpwalk-lines-numeric.txt", "65 6E 20 22 71 22 20 5C 0A 6E 65 78 74 20 C3 A9 ",
-       "up\\nIF-MIB::ifDescr.9 = STRING: en-x", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.walk);
-    ProcessResult result = run({"--ifx", "-d", ""}, read_file(kData + "/" + c.walk));
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.err, "");
-    EXPECT_TRUE(json_valid(result.out));
-    EXPECT_NE(result.out.find("\"camel_if_descr\":[{\"inner_index\":1,\"inner_camel_if_descr\":\"" +
-                              c.descr + "\"},"),
-              std::string::npos)
-        << result.out;
-    EXPECT_NE(result.out.find("\"camel_if_alias\":[{\"inner_index\":1,\"inner_camel_if_alias\":\"" +
-                              c.alias + "\"},"),
-              std::string::npos);
-    EXPECT_NE(
-        result.out.find("{\"inner_index\":4,\"inner_camel_if_descr\":\"eth0\"}" + c.fifth + "],"),
-        std::string::npos);
-  }
-}
-
 // Walks that were edited or pasted: blanks or CRs after the closing quote, an escaped
-// quote at the end of a line (the value goes on), a raw quote and a lone backslash.
+// quote at the end of a line (the value goes on), a raw quote and a lone backslash, and
+// Latin-1 text, written as its characters so that the report is UTF-8.
 TEST(IftableJsonCli, EditedWalksGiveStrictJson) {
   ProcessResult result = run({},
                              "iso.3.6.1.2.1.2.2.1.2.1 = STRING: \"enp0s3\" \n"
                              "iso.3.6.1.2.1.2.2.1.2.2 = STRING: \"enp0s3\"\r\r\n"
                              "iso.3.6.1.2.1.2.2.1.2.3 = STRING: \"en\\\"\n"
                              "iso.3.6.1.2.1.2.2.1.2.4 = STRING: \"en4\"\n"
-                             "iso.3.6.1.2.1.2.2.1.2.5 = STRING: \"en \"raw\" \\\n");
+                             "iso.3.6.1.2.1.2.2.1.2.5 = STRING: \"en \"raw\" \\\n"
+                             "iso.3.6.1.2.1.2.2.1.2.6 = STRING: \"en-caf\xe9 \xc3\xa9\"\n");
   expect_report(
       result, report_head({{1, {{"ifDescr", "enp0s3"}}},
                            {2, {{"ifDescr", "enp0s3"}}},
                            {3, {{"ifDescr", "en\\\"\\niso.3.6.1.2.1.2.2.1.2.4 = STRING: \\\"en4"}}},
-                           {4, {{"ifDescr", "en \\\"raw\\\" \\\\"}}}}));
+                           {4, {{"ifDescr", "en \\\"raw\\\" \\\\"}}},
+                           {5, {{"ifDescr", "en-caf\\u00e9 \xc3\xa9"}}}}));
   EXPECT_TRUE(json_valid(result.out)) << result.out;
+  EXPECT_TRUE(utf8_valid(result.out));
 }
 
 TEST(IftableJsonCli, PrefixOption) {

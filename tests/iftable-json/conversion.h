@@ -21,7 +21,6 @@ struct Converted {
   bool ok = false;  // the report was written
   std::string out;
   std::string err;  // the faults' messages, in order
-  std::vector<Fault> faults;
 };
 
 // Converts `input` with `options` at kNow in UTC, through a buffer of `buffer` bytes at first.
@@ -34,9 +33,8 @@ inline Converted convert_with(std::string_view input, const ConvertOptions& opti
   std::fwrite(input.data(), 1, input.size(), in);
   std::rewind(in);
   Converted result;
-  result.faults = convert_walk(in, out, options, kNow, buffer);
   result.ok = true;
-  for (const Fault& fault : result.faults) {
+  for (const Fault& fault : convert_walk(in, out, options, kNow, buffer)) {
     result.err += fault.message;
     if (!keeps_report(fault)) result.ok = false;
   }

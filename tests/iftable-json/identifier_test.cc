@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "if_mib_columns.h"
 #include "report_text.h"
 
 namespace {
@@ -86,18 +85,6 @@ TEST(MakeIdentifier, EachCallOverwritesTheLast) {
   std::string_view second = make_identifier("plain");
   EXPECT_EQ(second.data(), where);
   EXPECT_STREQ(where, "plain");
-}
-
-// The column table holds each column's report key: the key derived from its name.
-TEST(MakeIdentifier, GivesTheColumnTablesKeys) {
-  for (const ColumnEntry& entry : column_table) {
-    SCOPED_TRACE(entry.name);
-    if (entry.kind == EntryKind::kColumn) {
-      EXPECT_EQ(make_identifier(entry.name), entry.key);
-    } else {
-      EXPECT_EQ(entry.key, "");
-    }
-  }
 }
 
 }  // namespace

@@ -136,29 +136,3 @@ TEST(LineScan, PiecesOfAnySizeFindTheSameShape) {
 }
 
 }  // namespace
-
-namespace {
-
-TEST(LineScan, EnumerationsGiveTheirNumber) {
-  const std::pair<std::string_view, std::string_view> cases[] = {
-      {"up(1)", "1"},
-      {"ethernetCsmacd(6)", "6"},
-      {"iso88023-csmacd(7)", "7"},
-      {"neg(-2)", "-2"},
-      {"6", "6"},
-      {"(6)", "(6)"},
-      {"up(1) ", "up(1) "},
-      {"up()", "up()"},
-      {"up(-)", "up(-)"},
-      {"up(1x)", "up(1x)"},
-      {"a b(1)", "a b(1)"},
-      {"1up(1)", "1up(1)"},
-      {"", ""},
-  };
-  for (const auto& [value, number] : cases) {
-    SCOPED_TRACE(value);
-    EXPECT_EQ(enumeration_number(value), number);
-  }
-}
-
-}  // namespace

@@ -19,7 +19,6 @@
 #include <map>
 #include <memory>
 #include <regex>
-#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -382,15 +381,6 @@ TEST(SnmpdLive, ReportsBothTablesOfEveryInterface) {
   }
 }
 
-// The IETF MIB modules (IF-MIB and those it imports, RFC1213-MIB), as files net-snmp's
-// -M reads, in the folder named by IFTABLE_TEST_MIBS (.ci/run fetches them); "" without.
-std::string mib_folder() {
-  const char* folder = std::getenv("IFTABLE_TEST_MIBS");
-  if (!folder || !*folder) return "";
-  std::string path = std::string(folder) + "/IF-MIB.txt";
-  return access(path.c_str(), R_OK) == 0 ? folder : "";
-}
-
 // A user's walks with the MIB modules loaded: both tables walked in each form snmpwalk
 // prints then, reported with --ifx -d '', give every interface of the host with the
 // numeric walk's values, but for ifPhysAddress (IF-MIB's hint prints 2:fc:0:0:0:1) and
@@ -399,8 +389,9 @@ TEST(SnmpdLive, EveryFormWithTheModulesGivesTheNumericReport) {
   std::string snmpd = find_program("snmpd");
   std::string snmpwalk = find_program("snmpwalk");
   if (snmpd.empty() || snmpwalk.empty()) SKIP_UNLESS_CI(kNoNetSnmp);
-  std::string mibs = mib_folder();
-  if (mibs.empty()) {
+  const char* folder = std::getenv("IFTABLE_TEST_MIBS");
+  std::string mibs = folder ? folder : "";
+  if (mibs.empty() || access((mibs + "/IF-MIB.txt").c_str(), R_OK) != 0) {
     SKIP_UNLESS_CI(
         "no IETF MIB modules: set IFTABLE_TEST_MIBS to a folder holding IF-MIB.txt and the "
         "modules it imports (.ci/run fetches them from the npm package net-snmp)");
@@ -435,12 +426,6 @@ TEST(SnmpdLive, EveryFormWithTheModulesGivesTheNumericReport) {
   ASSERT_EQ(walks[1].rfind("IF-MIB::ifIndex.", 0), 0u) << walks[1].substr(0, 200);
   ASSERT_NE(walks[7].find("RFC1213-MIB::mib-2.31.1.1.1.1."), std::string::npos);
 
-  struct if_nameindex* names = if_nameindex();
-  ASSERT_NE(names, nullptr);
-  std::size_t interfaces = 0;
-  for (struct if_nameindex* n = names; n->if_index != 0; ++n) ++interfaces;
-  if_freenameindex(names);
-
   signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> reports;
   for (std::size_t form = 0; form < forms.size(); ++form) {
@@ -454,21 +439,10 @@ TEST(SnmpdLive, EveryFormWithTheModulesGivesTheNumericReport) {
     EXPECT_TRUE(json_valid(report.out));
     reports.push_back(report.out);
   }
-  // Every interface is written, in the numeric walk, and every form gives its values.
-  std::string names_member = member_text(reports[0], "camel_if_name");
-  std::size_t written = 0;
-  for (std::size_t at = 0; (at = names_member.find("\"inner_index\"", at)) != std::string::npos;
-       ++at) {
-    ++written;
-  }
-  EXPECT_EQ(written, interfaces) << names_member;
-  const std::set<std::string> moving = {
-      "ifPhysAddress",     "ifInOctets",        "ifInUcastPkts",        "ifInNUcastPkts",
-      "ifInDiscards",      "ifInErrors",        "ifInUnknownProtos",    "ifOutOctets",
-      "ifOutUcastPkts",    "ifOutNUcastPkts",   "ifOutDiscards",        "ifOutErrors",
-      "ifInMulticastPkts", "ifInBroadcastPkts", "ifOutMulticastPkts",   "ifOutBroadcastPkts",
-      "ifHCInOctets",      "ifHCInUcastPkts",   "ifHCInMulticastPkts",  "ifHCInBroadcastPkts",
-      "ifHCOutOctets",     "ifHCOutUcastPkts",  "ifHCOutMulticastPkts", "ifHCOutBroadcastPkts"};
+  // Every form gives the numeric walk's values, which hold every interface (as the test
+  // of both tables shows), but for the address's spelling and the counters.
+  ASSERT_NE(reports[0].find("\"inner_camel_if_name\":\""), std::string::npos) << reports[0];
+  const std::regex moving("ifPhysAddress|Octets|Pkts|Discards|Errors|UnknownProtos");
   std::regex any_value(R"(":"[^"]*"\})");
   for (std::size_t form = 1; form < 8; ++form) {
     SCOPED_TRACE(form);
@@ -477,7 +451,7 @@ TEST(SnmpdLive, EveryFormWithTheModulesGivesTheNumericReport) {
         SCOPED_TRACE(column.key);
         std::string numeric = member_text(reports[0], column.key);
         std::string named = member_text(reports[form], column.key);
-        if (moving.count(column.mib_name)) {
+        if (std::regex_search(column.mib_name, moving)) {
           numeric = std::regex_replace(numeric, any_value, "\":\"\"}");
           named = std::regex_replace(named, any_value, "\":\"\"}");
         }

@@ -15,24 +15,14 @@
 
 namespace {
 
+// The temporary file, named or not, takes the target's place; a name of up to 255 bytes
+// is replaced too, the temporary name holding as much of it as fits.
 TEST(ReplacementFile, NamedTemporaryFileTakesTheTargetsPlace) {
-  ScratchDir dir;
-  dir.write("out.json", "old");
-  ReplacementFilePtr file = create_replacement(dir.path + "/out.json", false);
-  ASSERT_TRUE(file);
-  std::fputs("new", file->stream);
-  ASSERT_TRUE(commit_replacement(*file));
-  EXPECT_EQ(listing(dir.path), std::vector<std::string>{"out.json"});
-  EXPECT_EQ(read_file(dir.path + "/out.json"), "new");
-}
-
-// A name of up to 255 bytes is replaced: the temporary name holds as much of it as fits.
-TEST(ReplacementFile, LongestNamesAreReplaced) {
-  for (std::size_t length : {std::size_t{247}, std::size_t{248}, std::size_t{255}}) {
-    for (bool unnamed : {true, false}) {
-      SCOPED_TRACE(testing::Message() << length << (unnamed ? " unnamed" : " named"));
+  for (const std::string& name :
+       {std::string("out.json"), std::string(248, 'n'), std::string(255, 'n')}) {
+    for (bool unnamed : {false, true}) {
+      SCOPED_TRACE(testing::Message() << name.size() << (unnamed ? " unnamed" : " named"));
       ScratchDir dir;
-      const std::string name(length, 'n');
       dir.write(name, "old");
       ReplacementFilePtr file = create_replacement(dir.path + "/" + name, unnamed);
       ASSERT_TRUE(file);

@@ -202,9 +202,12 @@ TEST(RuleMergeCli, PathsWithUnusualBytes) {
       "{\"enabled\":false,\"rule\":[" + rule_object("", "s") + "," + rule_object("", "r") + "]}";
   expect_result(rule_merge(dir), expected, "", 0);
   ASSERT_EQ(symlink("nowhere", (dir.path + "/tmp/with space/bro\nken").c_str()), 0);
-  // A name cannot forge a line of its own in a message.
+  ASSERT_EQ(symlink("nowhere", (dir.path + "/tmp/with space/bro\\nken").c_str()), 0);
+  // A name cannot forge a line of its own in a message, nor pass for another name: a
+  // backslash is shown doubled.
   ProcessResult r = rule_merge(dir);
-  EXPECT_EQ(r.err, "failed to open tmp/with space/bro\\nken\n");
+  EXPECT_EQ(r.err,
+            "failed to open tmp/with space/bro\\nken\nfailed to open tmp/with space/bro\\\\nken\n");
   EXPECT_EQ(r.status, 2);
 }
 
@@ -548,7 +551,8 @@ TEST(RuleMergeCli, FailedFstatIsReported) {
 }
 
 // A file under tmp/ that is not text is skipped and told, status 2; the rest is merged,
-// with -o too. A zero byte after the first block, or bytes above 0x7f, are text.
+// with -o too. A zero byte after the first block, or bytes above 0x7f, are text. (The
+// rule collector's test tells every kind of archive and compressed file.)
 TEST(RuleMergeCli, FilesThatAreNotTextAreSkipped) {
   std::string tar(1024, '\0');
   tar.replace(0, 13, "rules/a.rules");
@@ -561,9 +565,6 @@ TEST(RuleMergeCli, FilesThatAreNotTextAreSkipped) {
   const Case cases[] = {
       {"archive", tar, ""},
       {"gzip", "\x1f\x8b\x08rules", ""},
-      {"bzip2", "BZh91AY&SYrules", ""},
-      {"zstd", "\x28\xb5\x2f\xfdrules", ""},
-      {"zip", "PK\x03\x04rules", ""},
       {"zero byte in the first block", std::string("r1\n\0\n", 5), ""},
       {"zero byte later", std::string(4096, '\n') + std::string("r\0z\n", 4),
        "," + rule_object("", "r\\u0000z")},
@@ -599,6 +600,7 @@ TEST(RuleMergeCli, TarballUnpackedInPlace) {
   dir.make_dir("tmp");
   RunOptions options;
   options.cwd = dir.path;
+  options.wrapped = false;
   ASSERT_EQ(run_process({tar, "czf", "tmp/rules.tar.gz", "rules"}, options).status, 0);
   options.cwd = dir.path + "/tmp";
   ASSERT_EQ(run_process({tar, "xzf", "rules.tar.gz"}, options).status, 0);
@@ -650,17 +652,6 @@ TEST(RuleMergeCli, ConcurrentRunsDoNotMergeEachOthersOutput) {
     for (const ProcessResult& r : runs) expect_result(r, "", "", 0);
     EXPECT_TRUE(read_file(dir.path + "/out.json") == expected);
   }
-}
-
-// A backslash in a path is shown doubled, so that it is not taken for an escape.
-TEST(RuleMergeCli, BackslashesInPathsAreShownDoubled) {
-  ScratchDir dir;
-  dir.write("tmp/a", "a\n");
-  ASSERT_EQ(symlink("nowhere", (dir.path + "/tmp/a\\nb").c_str()), 0);
-  ASSERT_EQ(symlink("nowhere", (dir.path + "/tmp/a\nb").c_str()), 0);
-  ProcessResult r = rule_merge(dir);
-  EXPECT_EQ(r.err, "failed to open tmp/a\\nb\nfailed to open tmp/a\\\\nb\n");
-  EXPECT_EQ(r.status, 2);
 }
 
 }  // namespace

@@ -86,7 +86,7 @@ ProcessResult run_process(const std::vector<std::string>& argv, const RunOptions
   check(pipe2(err_pipe, O_CLOEXEC) == 0, "pipe");
 
   std::vector<std::string> command;
-  if (options.address_space_limit == 0) command = wrapper_words();
+  if (options.wrapped && options.address_space_limit == 0) command = wrapper_words();
   command.insert(command.end(), argv.begin(), argv.end());
   bool dropping = options.drop_root && geteuid() == 0;
   // The build folder may lie in a folder of mode 0700 (a home folder, say), which the

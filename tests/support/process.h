@@ -22,6 +22,9 @@ struct RunOptions {
   bool drop_root = false;
   // When set, the program's address space is limited to this many bytes.
   unsigned long long address_space_limit = 0;
+  // False for a system tool that only sets a test up (tar, say): it runs without the
+  // test wrapper, whose checks are for the project's own programs.
+  bool wrapped = true;
 };
 
 // The user id a program started with `drop_root` runs as.

@@ -1,7 +1,9 @@
-// The markup reader: a small, forgiving reader that builds a name tree from markup text.
-// Elements become nodes named by their tag; attributes become children of their element
-// carrying the value and the attribute mark; character data, with white space folded,
-// becomes the value of the element that holds it (of several runs, the last one wins).
+// The markup reader: builds a name tree from markup text, read as XML (the xml option) or by
+// the small forgiving reading that is the default. In both, elements become nodes named by
+// their tag and attributes become children of their element carrying the value and the
+// attribute mark. By default, character data with white space folded becomes the value of
+// the element that holds it (of several runs, the last one wins); the XML reading joins
+// every run, as ReaderOptions::xml says.
 //
 // The same bytes give the same tree and the same fault whether they come as one text,
 // from a stream, or fed in pieces cut anywhere, with two exceptions: an empty text is no
