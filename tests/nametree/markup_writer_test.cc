@@ -208,34 +208,25 @@ TEST(MarkupWriter, ReportsAWriteError) {
   std::fclose(full);
 }
 
-// What is written reads back as the same tree through the XML reading, white space,
-// references and mixed content included; the same through a stream, in chunks, for a
-// tree of many nodes. (The fuzz target checks this on every tree the reading builds.)
-TEST(MarkupWriter, WrittenTextReadsBackAsTheSameTree) {
+// What is written reads back as the same tree through a stream, in chunks, for a tree of
+// many nodes. (The fuzz target checks a text written whole on every tree the reading builds.)
+TEST(MarkupWriter, WrittenStreamReadsBackAsTheSameTree) {
   std::string big = "<big>";
   for (int i = 0; i < 20000; ++i) {
     big += "<item n=\"" + std::to_string(i) + "\"><v>&lt;" + std::to_string(i) + "&amp;</v></item>";
   }
   big += "</big>";
-  const std::string_view cases[] = {
-      "<r a=' &#9;&#10;&#13;&quot;&lt;\"'><c>t&amp;u&#13;\r\n</c><w>&#32;\t</w><d/><c>w</c></r>",
-      "<doc><p>Hi <b>x<i/></b> there</p><q k=\"v\"><s/><![CDATA[ ]]></q></doc>",
-      big,
-  };
-  for (const std::string_view markup : cases) {
-    SCOPED_TRACE(markup.substr(0, 80));
-    ParseResult first = markup_parse_text(markup, nullptr, {.xml = true});
-    ASSERT_TRUE(first.tree) << first.fault.message;
-    for (const bool indent : {false, true}) {
-      FILE* stream = std::tmpfile();
-      ASSERT_TRUE(stream);
-      ASSERT_TRUE(markup_write_stream(stream, tree_root(*first.tree), {.indent = indent}));
-      std::rewind(stream);
-      ParseResult again = markup_parse_stream(stream, nullptr, {.xml = true});
-      std::fclose(stream);
-      ASSERT_TRUE(again.tree) << again.fault.message;
-      EXPECT_EQ(tree_difference(&tree_root(*first.tree), &tree_root(*again.tree)), "");
-    }
+  ParseResult first = markup_parse_text(big, nullptr, {.xml = true});
+  ASSERT_TRUE(first.tree) << first.fault.message;
+  for (const bool indent : {false, true}) {
+    FILE* stream = std::tmpfile();
+    ASSERT_TRUE(stream);
+    ASSERT_TRUE(markup_write_stream(stream, tree_root(*first.tree), {.indent = indent}));
+    std::rewind(stream);
+    ParseResult again = markup_parse_stream(stream, nullptr, {.xml = true});
+    std::fclose(stream);
+    ASSERT_TRUE(again.tree) << again.fault.message;
+    EXPECT_EQ(tree_difference(&tree_root(*first.tree), &tree_root(*again.tree)), "");
   }
 }
 
