@@ -40,7 +40,6 @@ TEST(MarkupWriter, WritesCompactAndIndented) {
       // Text and elements side by side: all on one line, whatever lies below.
       {"<doc><p>Hi<b>x<i/></b></p><q><s/></q></doc>", "<doc><p>Hi<b>x<i/></b></p><q><s/></q></doc>",
        "<doc>\n  <p>Hi<b>x<i/></b></p>\n  <q>\n    <s/>\n  </q>\n</doc>\n"},
-      {"<a><b><c/></b></a>", "<a><b><c/></b></a>", "<a>\n  <b>\n    <c/>\n  </b>\n</a>\n"},
       {"", "", ""},  // the root alone: no element
   };
   for (const auto& c : cases) {
@@ -81,19 +80,11 @@ TEST(MarkupWriter, EscapesTextAndAttributeValues) {
   EXPECT_EQ(written(root),
             "<e a=\"&lt;&amp;>&quot;' &#9;&#10;&#13;]]>\xc3\xa9\" n=\"\">"
             "&lt;&amp;&gt;\"' \t\n&#13;]]&gt;\xc3\xa9<c/></e>");
-  // White space alone starts with a reference, or it would read back as no value.
-  const struct {
-    std::string_view value;
-    std::string_view text;
-  } white[] = {{" \t", "<w>&#32;\t</w>"},
-               {"\n", "<w>&#10;</w>"},
-               {"\r ", "<w>&#13; </w>"},
-               {"\t", "<w>&#9;</w>"}};
-  for (const auto& c : white) {
-    TreeNode* w = tree_append_child(*tree, root, "w");
-    ASSERT_TRUE(w && tree_set_value(*tree, *w, c.value));
-    EXPECT_EQ(written(*w), c.text);
-  }
+  // White space alone starts with a reference, or it would read back as no value (the
+  // fuzz target reads back every value the reading gives, white space of each kind).
+  TreeNode* w = tree_append_child(*tree, root, "w");
+  ASSERT_TRUE(w && tree_set_value(*tree, *w, " \t"));
+  EXPECT_EQ(written(*w), "<w>&#32;\t</w>");
 }
 
 TEST(MarkupWriter, RefusesWhatXmlCannotHoldAndWritesNothing) {

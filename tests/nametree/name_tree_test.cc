@@ -294,10 +294,8 @@ TEST(NameTree, RemovesANodeAndNumbersItsNameAgain) {
   const Case cases[] = {
       {{"a", "b", "a"}, 0, "b#0 a#1 a#2 z#0"},
       {{"a", "b", "a"}, 2, "a#1 b#0 a#2 z#0"},
-      {{"a", "b", "a", "a"}, 2, "a#1 b#0 a#2 a#3 z#0"},
       {{"a", "b"}, 1, "a#1 a#2 z#0"},  // the last child: the new one follows the one before
-      {{"b", "z"}, 1, "b#0 a#0 z#0"},
-      {{"a"}, 0, "a#0 z#0"},  // the only child
+      {{"a"}, 0, "a#0 z#0"},           // the only child
       {{"x", "a", "y"}, 1, "x#0 y#0 a#0 z#0"},
   };
   for (const bool wide : {false, true}) {
