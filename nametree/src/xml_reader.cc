@@ -655,23 +655,29 @@ void take_pending(XmlReader& r) {
   r.pending = nullptr;
 }
 
-// The first byte from `p` on that kTextSpecial marks, or `end`.
-const char* next_special(const char* p, const char* end) {
 #if defined(__SSE2__)
+// One bit for each of the sixteen bytes of `b` that kTextSpecial marks.
+inline unsigned special_mask(__m128i b) {
   const __m128i space = _mm_set1_epi8(0x20);
   const __m128i tab = _mm_set1_epi8('\t');
   const __m128i lf = _mm_set1_epi8('\n');
   const __m128i lt = _mm_set1_epi8('<');
   const __m128i amp = _mm_set1_epi8('&');
   const __m128i bracket = _mm_set1_epi8(']');
+  // Below 0x20 as signed bytes: the control characters and every byte from 0x80.
+  const __m128i low = _mm_andnot_si128(_mm_or_si128(_mm_cmpeq_epi8(b, tab), _mm_cmpeq_epi8(b, lf)),
+                                       _mm_cmplt_epi8(b, space));
+  const __m128i marks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, lt), _mm_cmpeq_epi8(b, amp)),
+                                     _mm_cmpeq_epi8(b, bracket));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(low, marks)));
+}
+#endif
+
+// The first byte from `p` on that kTextSpecial marks, or `end`.
+const char* next_special(const char* p, const char* end) {
+#if defined(__SSE2__)
   while (end - p >= 16) {
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    // Below 0x20 as signed bytes: the control characters and every byte from 0x80.
-    const __m128i low = _mm_andnot_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(b, tab), _mm_cmpeq_epi8(b, lf)), _mm_cmplt_epi8(b, space));
-    const __m128i marks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, lt), _mm_cmpeq_epi8(b, amp)),
-                                       _mm_cmpeq_epi8(b, bracket));
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(low, marks)));
+    const unsigned mask = special_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
     if (mask) return p + std::countr_zero(mask);
     p += 16;
   }
@@ -712,22 +718,12 @@ const char* next_in_value(const char* p, const char* end, char quote) {
 // `out`; returns where it stopped.
 const char* append_plain(TextBuffer& out, const char* p, const char* end) {
 #if defined(__SSE2__)
-  const __m128i space = _mm_set1_epi8(0x20);
-  const __m128i tab = _mm_set1_epi8('\t');
-  const __m128i lf = _mm_set1_epi8('\n');
-  const __m128i lt = _mm_set1_epi8('<');
-  const __m128i amp = _mm_set1_epi8('&');
-  const __m128i bracket = _mm_set1_epi8(']');
   while (end - p >= 16) {
     // The sixteen bytes are stored whole; only those before a marked one count.
     char* const at = out.room(16);
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(at), b);
-    const __m128i low = _mm_andnot_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(b, tab), _mm_cmpeq_epi8(b, lf)), _mm_cmplt_epi8(b, space));
-    const __m128i marks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, lt), _mm_cmpeq_epi8(b, amp)),
-                                       _mm_cmpeq_epi8(b, bracket));
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(low, marks)));
+    const unsigned mask = special_mask(b);
     if (mask) {
       const std::size_t kept = static_cast<std::size_t>(std::countr_zero(mask));
       out.resize(out.size() + kept);
