@@ -22,6 +22,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "quick_reference.h"
 #include "tree_storage.h"
 
 namespace nametree {
@@ -29,6 +30,7 @@ namespace nametree {
 namespace {
 
 constexpr std::size_t kStreamBlockSize = std::size_t{1} << 16;  // read from a stream at once
+constexpr std::ptrdiff_t kCountAhead = 1 << 15;  // bytes read before their lines are counted
 // Past this many attributes in one tag, repeated names are looked up in a set instead of
 // by comparing each name with those before it.
 constexpr std::size_t kAttributeSetSize = 16;
@@ -79,6 +81,22 @@ struct TextBuffer {
   void push_back(char c) {
     *room(1) = c;
     ++used;
+  }
+  // Appends [p, q), bytes of a buffer that ends at `end`: a short run is stored sixteen
+  // bytes at once, without a call.
+  void append_scanned(const char* p, const char* q, const char* end) {
+    const std::size_t n = static_cast<std::size_t>(q - p);
+    if (n <= 16 && end - p >= 16) {
+      std::memcpy(room(16), p, 16);
+      used += n;
+    } else {
+      append(p, n);
+    }
+  }
+  // Appends the first `size` bytes of `encoded`, the lowest first.
+  void put(std::uint32_t encoded, std::size_t size) {
+    std::memcpy(room(sizeof encoded), &encoded, sizeof encoded);
+    used += size;
   }
   void resize(std::size_t n) {
     used = n;
@@ -718,20 +736,29 @@ const char* next_in_value(const char* p, const char* end, char quote) {
 // `out`; returns where it stopped.
 const char* append_plain(TextBuffer& out, const char* p, const char* end) {
 #if defined(__SSE2__)
+  // The end of the bytes kept and of the room, held apart from `out` while bytes are
+  // stored, which the compiler would otherwise read back after each store.
+  char* at = out.room(16);
+  char* limit = at + (out.capacity - out.used);
   while (end - p >= 16) {
+    if (limit - at < 16) {
+      out.used = static_cast<std::size_t>(at - out.bytes.get());
+      at = out.room(16);
+      limit = at + (out.capacity - out.used);
+    }
     // The sixteen bytes are stored whole; only those before a marked one count.
-    char* const at = out.room(16);
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(at), b);
     const unsigned mask = special_mask(b);
     if (mask) {
-      const std::size_t kept = static_cast<std::size_t>(std::countr_zero(mask));
-      out.resize(out.size() + kept);
+      const int kept = std::countr_zero(mask);
+      out.used = static_cast<std::size_t>(at + kept - out.bytes.get());
       return p + kept;
     }
-    out.resize(out.size() + 16);
+    at += 16;
     p += 16;
   }
+  out.used = static_cast<std::size_t>(at - out.bytes.get());
 #endif
   const char* const q = next_special(p, end);
   out.append(p, static_cast<std::size_t>(q - p));
@@ -768,7 +795,7 @@ Step read_text(XmlReader& r, const char*& p, const char* end, bool at_end) {
         p = q;
         return Step::kDone;
       }
-      r.value.append(p, static_cast<std::size_t>(q - p));
+      r.value.append_scanned(p, q, end);
       p = q;
     } else {
       p = append_plain(r.value, p, end);
@@ -779,6 +806,13 @@ Step read_text(XmlReader& r, const char*& p, const char* end, bool at_end) {
       case '<':
         return Step::kDone;
       case '&': {
+        if (end - p >= kQuickReferenceBytes) {
+          if (const QuickReference reference = quick_reference(p); reference.decoded) {
+            r.value.put(reference.utf8, reference.size);
+            p += reference.taken;
+            continue;
+          }
+        }
         const Step step = read_reference(r, p, end, at_end, r.value);
         if (step != Step::kDone) return step == Step::kMore ? Step::kDone : step;
         continue;
@@ -1115,6 +1149,15 @@ Step read_attribute_value(XmlReader& r, const char*& q, const char* end, const c
     const unsigned char c = static_cast<unsigned char>(*q);
     if (c == '<') return fail(r, FaultKind::kLessThanInValue, q, "< in an attribute value");
     if (c == '&') {
+      if (end - q >= kQuickReferenceBytes) {
+        if (const QuickReference reference = quick_reference(q); reference.decoded) {
+          char bytes[4];
+          std::memcpy(bytes, &reference.utf8, sizeof bytes);
+          out.append(bytes, reference.size);
+          q += reference.taken;
+          continue;
+        }
+      }
       if (const Step step = read_reference(r, q, end, false, out, tag, tag_at); step != Step::kDone)
         return step;
       continue;
@@ -1188,7 +1231,12 @@ Step read_start_tag(XmlReader& r, const char*& p, const char* end) {
   if (!r.attribute_set.empty()) r.attribute_set.clear();
   for (;;) {
     const char* const before = q;
-    q = skip_white(q, end);
+    // Most often one space, then the next attribute's name.
+    if (end - q >= 2 && q[0] == ' ' && kNameStart[static_cast<unsigned char>(q[1])]) {
+      ++q;
+    } else {
+      q = skip_white(q, end);
+    }
     if (q == end) return unterminated();
     const char c = *q;
     if (c == '>') {
@@ -1217,16 +1265,21 @@ Step read_start_tag(XmlReader& r, const char*& p, const char* end) {
     if (q == end) return unterminated();
     if (q == attribute) return not_well_formed(r, q, "name expected");
     const std::string_view attribute_name(attribute, static_cast<std::size_t>(q - attribute));
-    q = skip_white(q, end);
-    if (q == end) return unterminated();
-    if (*q != '=') {
-      return fail(r, FaultKind::kAttributeWithoutValue, q, "attribute ", attribute_name,
-                  " has no value");
-    }
-    q = skip_white(q + 1, end);
-    if (q == end) return unterminated();
-    if (*q != '"' && *q != '\'') {
-      return fail(r, FaultKind::kUnquotedValue, q, "attribute value without quotes");
+    // Most often `="`, with no white space around the `=`.
+    if (!(end - q >= 2 && q[0] == '=' && q[1] == '"')) {
+      q = skip_white(q, end);
+      if (q == end) return unterminated();
+      if (*q != '=') {
+        return fail(r, FaultKind::kAttributeWithoutValue, q, "attribute ", attribute_name,
+                    " has no value");
+      }
+      q = skip_white(q + 1, end);
+      if (q == end) return unterminated();
+      if (*q != '"' && *q != '\'') {
+        return fail(r, FaultKind::kUnquotedValue, q, "attribute value without quotes");
+      }
+    } else {
+      ++q;
     }
     std::string_view value;
     if (const Step step =
@@ -1508,6 +1561,8 @@ const char* read_bytes(XmlReader& r, const char* p, const char* end, bool at_end
     }
     if (step == Step::kFault) return nullptr;
     if (step == Step::kMore) return p;
+    // Lines are counted while the bytes are still in the cache, not in one pass at the end.
+    if (p - r.counted > kCountAhead) count_to(r, p);
   }
   return p;
 }

@@ -196,6 +196,33 @@ TEST(XmlReading, Faults) {
   }
 }
 
+#if HAVE_EXPAT
+// References, sound and not, in text and in attribute values: followed by enough bytes to
+// be decoded from whole words, and at the end of their text.
+TEST(XmlReading, ReferencesAgreeWithExpat) {
+  constexpr std::string_view kReferences[] = {
+      "&lt;",       "&gt;",        "&amp;",      "&quot;",      "&apos;",     "&ampx;",
+      "&lt",        "&l;",         "&Lt;",       "&am;",        "&aposx;",    "&#65;",
+      "&#x41;",     "&#xaF;",      "&#9;",       "&#10;",       "&#13;",      "&#31;",
+      "&#0;",       "&#127;",      "&#128;",     "&#2047;",     "&#2048;",    "&#55295;",
+      "&#55296;",   "&#57344;",    "&#65533;",   "&#65534;",    "&#65535;",   "&#65536;",
+      "&#1114111;", "&#1114112;",  "&#xd800;",   "&#xFFFE;",    "&#x10FFFF;", "&#x110000;",
+      "&#0000065;", "&#00000065;", "&#x000041;", "&#x0000041;", "&#9999999;", "&#xFFFFFFF;",
+      "&#;",        "&#x;",        "&#X41;",     "&#x4g;",      "&#6a;",      "&#6\xC3\xA9;",
+      "&#65",       "&# 65;",
+  };
+  const std::string pad(16, 'z');
+  for (std::string_view reference : kReferences) {
+    const std::string written(reference);
+    for (const std::string& text : {"<a>" + written + pad + "</a>",
+                                    "<a b='" + written + pad + "'/>", "<a>" + written + "</a>"}) {
+      SCOPED_TRACE(text);
+      EXPECT_EQ(compare_with_expat(text), "");
+    }
+  }
+}
+#endif
+
 TEST(XmlReading, DeepWideAndLongDocuments) {
   constexpr int kMillion = 1000000;
   std::string deep;
