@@ -1229,6 +1229,7 @@ Step read_start_tag(XmlReader& r, const char*& p, const char* end) {
   if (r.keep_positions && !record_position(r, element, tag_at)) return fail_no_memory(r, name);
   r.attribute_names.clear();
   if (!r.attribute_set.empty()) r.attribute_set.clear();
+  const char* first_attribute = nullptr;  // its stored name
   for (;;) {
     const char* const before = q;
     // Most often one space, then the next attribute's name.
@@ -1289,11 +1290,18 @@ Step read_start_tag(XmlReader& r, const char*& p, const char* end) {
     }
     TreeNode* node = tree_append_child(*r.tree, *element, attribute_name);
     if (!node) return fail_no_memory(r, attribute);
-    bool repeated;
-    try {
-      repeated = repeated_attribute(r, node->name());
-    } catch (const std::bad_alloc&) {
-      return fail_no_memory(r, attribute);
+    // The first attribute of a tag can repeat none: it joins the names looked up only
+    // once a second one comes.
+    bool repeated = false;
+    if (!first_attribute) {
+      first_attribute = node->name();
+    } else {
+      try {
+        if (r.attribute_names.empty()) r.attribute_names.push_back(first_attribute);
+        repeated = repeated_attribute(r, node->name());
+      } catch (const std::bad_alloc&) {
+        return fail_no_memory(r, attribute);
+      }
     }
     if (repeated) {
       return fail(r, FaultKind::kDuplicateAttribute, attribute, "attribute ", attribute_name,
@@ -1348,13 +1356,14 @@ Step read_end_tag(XmlReader& r, const char*& p, const char* end, bool at_end) {
     q = name_end(name, end);
     if (q == end) return cut();
     if (q == name) return not_well_formed(r, q, "name expected");
-  }
-  const std::string_view closed(name, static_cast<std::size_t>(q - name));
-  q = skip_white(q, end);
-  if (q == end) return cut();
-  if (*q != '>') return not_well_formed(r, q, "> expected");
-  if (closed != open) {
-    return fail(r, FaultKind::kNotProperlyPaired, name, "tag ", closed, " is not properly paired");
+    const std::string_view closed(name, static_cast<std::size_t>(q - name));
+    q = skip_white(q, end);
+    if (q == end) return cut();
+    if (*q != '>') return not_well_formed(r, q, "> expected");
+    if (closed != open) {
+      return fail(r, FaultKind::kNotProperlyPaired, name, "tag ", closed,
+                  " is not properly paired");
+    }
   }
   const std::size_t start = r.value_starts.back();
   if (r.pending && r.value.size() == start) {
