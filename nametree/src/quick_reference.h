@@ -69,11 +69,18 @@ inline QuickReference quick_reference(const char* amp) {
   } else {
     std::uint64_t w;
     std::memcpy(&w, amp + 1, sizeof w);
+    // Where the reading goes on depends on nothing but where the first `;` is, so that
+    // it need not wait for the rest.
+    const std::uint64_t semicolons = w ^ kOnes * ';';
+    const std::uint32_t taken =
+        2 + static_cast<std::uint32_t>(
+                std::countr_zero(((semicolons - kOnes) & ~semicolons & kHighs) | 1ULL << 63)) /
+                8;
     if ((w & 0xFF) != '#') {
       // The five entities: the first two letters pick the one it may be, and one compare
       // tells whether it is.
       const Entity& entity = kEntities[(w ^ (w >> 9)) & 7];  // first ^ second >> 1
-      return {entity.character, 1, entity.taken, (w & entity.mask) == entity.bytes};
+      return {entity.character, 1, taken, (w & entity.mask) == entity.bytes};
     }
     // A character reference: `&#` digits `;` or `&#x` digits `;`. The digits are found
     // and their value taken without a branch: their count and base vary from one
@@ -81,17 +88,16 @@ inline QuickReference quick_reference(const char* amp) {
     const std::uint32_t hex = (w >> 8 & 0xFF) == 'x';
     const std::uint64_t if_hex = 0 - static_cast<std::uint64_t>(hex);
     std::uint64_t digits;
-    std::memcpy(&digits, amp + 2 + hex, sizeof digits);
+    std::memcpy(&digits, amp + 2, sizeof digits);
+    digits >>= 8 * hex;
     const std::uint64_t ascii = digits & ~kHighs;
     const std::uint64_t decimal = at_least(ascii, '0') & ~at_least(ascii, '9' + 1);
     const std::uint64_t lower = ascii | kOnes * 0x20;
     const std::uint64_t letter = at_least(lower, 'a') & ~at_least(lower, 'f' + 1);
     const std::uint64_t is_digit = (decimal | (letter & if_hex)) & ~(digits & kHighs);
-    // At most seven digits are looked at: an eighth one is no `;`.
     const std::uint32_t count =
         static_cast<std::uint32_t>(std::countr_zero((~is_digit & kHighs) | 1ULL << 63)) / 8;
     const std::uint32_t kept = count + (count == 0);  // 1 to 7
-    const bool closed = (digits >> (8 * kept) & 0xFF) == ';';
     // The digits' values, one a byte, the first one highest, behind zero bytes; then
     // pairs, fours and eights of them joined, in base 10 or 16.
     const std::uint64_t aligned = digits << (8 * (8 - kept));
@@ -103,7 +109,7 @@ inline QuickReference quick_reference(const char* amp) {
     const std::uint32_t code = static_cast<std::uint32_t>(value);
     // Only characters of the first plane but the surrogates and controls are taken here.
     const bool numeric =
-        (count == kept) & closed & (count <= 7 - hex) & (code - 0x20 < 0xD800 - 0x20);
+        (count == kept) & (taken == 3 + hex + count) & (code - 0x20 < 0xD800 - 0x20);
 
     const std::uint32_t c6 = 0x80 | (code & 0x3F);
     const std::uint32_t two = (0xC0 | code >> 6) | c6 << 8;
@@ -112,7 +118,7 @@ inline QuickReference quick_reference(const char* amp) {
     const std::uint32_t if_one = 0 - static_cast<std::uint32_t>(size == 1);
     const std::uint32_t if_two = 0 - static_cast<std::uint32_t>(size == 2);
     const std::uint32_t utf8 = (code & if_one) | (two & if_two) | (three & ~(if_one | if_two));
-    return {utf8, size, 3 + hex + count, numeric};
+    return {utf8, size, taken, numeric};
   }
 }
 
