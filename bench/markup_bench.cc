@@ -1,5 +1,6 @@
 // Speed of the markup reader on a generated document of about 100 MB, read from memory
-// and as a stream, with the heap the finished tree holds.
+// and as a stream, by its default reading and by its XML reading, with the heap the
+// finished tree holds.
 //
 // The document is written to $MARKUP_BENCH_DOCUMENT (default /tmp/markup-bench.xml)
 // when that file is missing. bench/markup-vs-xmllint prints these figures next to
@@ -75,17 +76,24 @@ std::size_t count_nodes(const NameTree& tree) {
 }
 
 // Parses once outside the timed loop to report the finished tree's size: the resident
-// memory it added, the reader's working buffers released.
-void report_tree(benchmark::State& state, const std::string& text) {
+// memory it added, the reader's working buffers released. Every benchmark reports it, so
+// that each row has the same columns.
+void report_tree(benchmark::State& state, const std::string& text, ReaderOptions options) {
   malloc_trim(0);
   const std::size_t before = resident_bytes();
-  TreePtr tree = markup_parse_text(text, stderr).tree;
+  TreePtr tree = markup_parse_text(text, stderr, options).tree;
   if (!tree) return;
   const std::size_t heap = resident_bytes() - before;
   const double nodes = static_cast<double>(count_nodes(*tree));
   state.counters["nodes"] = nodes;
   state.counters["tree_MiB"] = static_cast<double>(heap) / (1 << 20);
   state.counters["bytes_per_node"] = static_cast<double>(heap) / nodes;
+}
+
+ReaderOptions reading(bool xml) {
+  ReaderOptions options;
+  options.xml = xml;
+  return options;
 }
 
 // Hands the freed tree back to the system between runs, so each run starts from a fresh
@@ -97,12 +105,12 @@ void fresh_heap(benchmark::State& state) {
   state.ResumeTiming();
 }
 
-void BM_ParseText(benchmark::State& state) {
+void BM_ParseText(benchmark::State& state, bool xml) {
   const std::string& text = document();
-  report_tree(state, text);
+  report_tree(state, text, reading(xml));
   for (auto _ : state) {
     fresh_heap(state);
-    TreePtr tree = markup_parse_text(text, stderr).tree;
+    TreePtr tree = markup_parse_text(text, stderr, reading(xml)).tree;
     if (!tree) {
       state.SkipWithError("the document was refused");
       return;
@@ -111,13 +119,14 @@ void BM_ParseText(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
-void BM_ParseStream(benchmark::State& state) {
+void BM_ParseStream(benchmark::State& state, bool xml) {
   const std::size_t size = document().size();
+  report_tree(state, document(), reading(xml));
   const std::string path = document_path();
   for (auto _ : state) {
     fresh_heap(state);
     FILE* stream = std::fopen(path.c_str(), "rb");
-    TreePtr tree = markup_parse_stream(stream, stderr).tree;
+    TreePtr tree = markup_parse_stream(stream, stderr, reading(xml)).tree;
     std::fclose(stream);
     if (!tree) {
       state.SkipWithError("the document was refused");
@@ -128,8 +137,10 @@ void BM_ParseStream(benchmark::State& state) {
 }
 
 // The tree is released inside the timed loop, as a reader that builds a tree must.
-BENCHMARK(BM_ParseText)->Unit(benchmark::kMillisecond)->MinTime(3.0);
-BENCHMARK(BM_ParseStream)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK_CAPTURE(BM_ParseText, default, false)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK_CAPTURE(BM_ParseStream, default, false)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK_CAPTURE(BM_ParseText, xml, true)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK_CAPTURE(BM_ParseStream, xml, true)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
 }  // namespace
 
