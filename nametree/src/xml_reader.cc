@@ -505,8 +505,9 @@ const char* name_end(const char* p, const char* end) {
 }
 
 // Appends [p, end) with its line ends made line feeds: a carriage return, alone or
-// before a line feed, becomes one line feed.
-void append_lines(TextBuffer& out, const char* p, const char* end) {
+// before a line feed, becomes one line feed. Kept out of line, as is the full reading of
+// a reference: the character data scanner that calls them then needs a smaller frame.
+[[gnu::noinline]] void append_lines(TextBuffer& out, const char* p, const char* end) {
   if (end - p == 1 && *p != '\r') {
     // Most often a single space before text that follows markup.
     out.push_back(*p);
@@ -590,8 +591,9 @@ bool xml_character(std::uint32_t c) {
 // unknown entity is reported at the tag, as a conforming reader reports it. A reference
 // cut short by the end of the input is reported at its `&`.
 template <typename Out>
-Step read_reference(XmlReader& r, const char*& p, const char* end, bool at_end, Out& out,
-                    const char* tag = nullptr, const NodePosition* tag_at = nullptr) {
+[[gnu::noinline]] Step read_reference(XmlReader& r, const char*& p, const char* end, bool at_end,
+                                      Out& out, const char* tag = nullptr,
+                                      const NodePosition* tag_at = nullptr) {
   const char* q = p + 1;
   const auto cut = [&]() {
     return at_end ? fail(r, FaultKind::kBadReference, p, "& starts no reference") : Step::kMore;
