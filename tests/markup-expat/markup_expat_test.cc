@@ -322,6 +322,24 @@ TEST(XmlReadingAgainstExpat, GeneratedDocuments) {
   EXPECT_GE(same, faults * 97 / 100) << same << " of " << faults;
 }
 
+// Faults far into a document with every kind of line end and characters past ASCII: lines
+// are counted as the reading goes, and the count must still land where expat's does.
+TEST(XmlReadingAgainstExpat, FaultsFarIntoADocument) {
+  std::string body;
+  for (int i = 0; i < 4000; ++i) body += "<e a='1'>t\r\n\xC3\xA9&amp;\rx</e>\n \r";
+  for (std::string_view fault :
+       {"<e>&nbsp;</e>", "<e a='&x;'/>", "<e></f>", "<e b='' b=''/>", "\x01"}) {
+    SCOPED_TRACE(fault);
+    const std::string document = "<r>" + body + std::string(fault) + "</r>";
+    const ExpatTree refused = expat_tree(document);
+    const ParseResult ours = read_xml(document);
+    ASSERT_FALSE(refused.tree);
+    ASSERT_FALSE(ours.tree);
+    EXPECT_EQ(std::to_string(ours.fault.line) + ":" + std::to_string(ours.fault.column),
+              std::to_string(refused.line) + ":" + std::to_string(refused.column));
+  }
+}
+
 TEST(XmlReadingAgainstExpat, ElementPositions) {
   XmlDocumentGenerator generator{std::mt19937(30)};
   for (int i = 0; i < 200; ++i) {
